@@ -1,0 +1,26 @@
+#include "tests/support/testdirs.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <stdexcept>
+
+namespace testsupport {
+
+TempDir::TempDir() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "vctest-XXXXXX").string();
+  if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+  path_ = pattern;
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  std::filesystem::remove_all(path_, ec);
+}
+
+std::string TempDir::File(const std::string& name) const { return path_ + "/" + name; }
+
+std::string FixtureDir() { return VC_FIXTURE_DIR; }
+std::string Fixture(const std::string& name) { return FixtureDir() + "/" + name; }
+std::string BinaryDir() { return VC_BINARY_DIR; }
+
+}  // namespace testsupport

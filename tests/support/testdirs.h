@@ -1,0 +1,31 @@
+// Folders for tests: a fresh temporary folder per test (removed afterwards) and the locations of
+// the sample media and build outputs.
+#pragma once
+
+#include <string>
+
+namespace testsupport {
+
+// A new empty folder under the system's temporary folder; removed with everything in it when the
+// object goes away.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& Path() const { return path_; }
+  // Path() + "/" + name.
+  std::string File(const std::string& name) const;
+
+ private:
+  std::string path_;
+};
+
+// Where tests/fixtures put the sample media.
+std::string FixtureDir();
+std::string Fixture(const std::string& name);
+// The build folder (for test helper binaries).
+std::string BinaryDir();
+
+}  // namespace testsupport
