@@ -120,6 +120,14 @@ std::string Format(const char* fmt, const std::string& a, const std::string& b,
   return buf;
 }
 
+// Flags of every dlopen. Sanitizer builds keep unloaded modules mapped: the system libraries'
+// one-time allocations would otherwise be reported as leaks once their data is unmapped.
+#ifdef VC_SANITIZE_BUILD
+constexpr int kOpenFlags = RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE;
+#else
+constexpr int kOpenFlags = RTLD_NOW | RTLD_LOCAL;
+#endif
+
 bool IsRegularFile(const std::string& path) {
   struct stat st {};
   return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
@@ -160,7 +168,7 @@ void* TFFmpegLoader::OpenModule(const std::string& folder, const std::string& fi
                                 std::string& error) {
   const std::string full = WithSlash(folder) + file;
   const bool local = !folder.empty() && IsRegularFile(full);
-  void* handle = dlopen(local ? full.c_str() : file.c_str(), RTLD_NOW | RTLD_LOCAL);
+  void* handle = dlopen(local ? full.c_str() : file.c_str(), kOpenFlags);
   if (!handle) error = SystemText(dlerror());
   return handle;
 }
@@ -205,7 +213,7 @@ bool TFFmpegLoader::LoadLib(TLibrary lib) {
     if (folder.empty() && !LibraryPath.empty()) folder = WithSlash(LibraryPath);
     const char* companion = kItems[lib].companion;
     if (companion && !folder.empty() && IsRegularFile(folder + companion))
-      st.companion = dlopen((folder + companion).c_str(), RTLD_NOW | RTLD_LOCAL);
+      st.companion = dlopen((folder + companion).c_str(), kOpenFlags);
     std::string error;
     st.handle = OpenModule(folder, file, error);
     st.path = WithSlash(folder) + file;
