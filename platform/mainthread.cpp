@@ -47,7 +47,7 @@ void MainThreadCall(const std::function<void()>& fn) {
     return;
   }
   HandOff& s = State();
-  Call call{&fn};
+  Call call{&fn, nullptr};
   std::function<void()> wake;
   {
     std::lock_guard lock(s.mutex);
