@@ -1,0 +1,69 @@
+// TPictureConverter: turns decoded pictures of any pixel format into the 24-bit BGR TBitmap that
+// hooks, previews and snapshots use, and writes a (changed) bitmap back into a picture. It owns
+// the bitmap, a reusable aligned RGB buffer and the two cached scaler contexts (bicubic). One
+// converter belongs to one thread at a time; the bitmap's canvas lock is held while it is written.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "media/bitmap.h"
+
+extern "C" {
+#include <libavutil/pixfmt.h>
+}
+
+struct SwsContext;
+
+namespace media {
+
+class TPictureConverter {
+ public:
+  // The bitmap's pixel format and its bits per pixel.
+  static constexpr AVPixelFormat kTargetFormat = AV_PIX_FMT_BGR24;
+  static constexpr int kBitmapBitsPerPixel = 24;
+
+  TPictureConverter();
+  ~TPictureConverter();
+  TPictureConverter(const TPictureConverter&) = delete;
+  TPictureConverter& operator=(const TPictureConverter&) = delete;
+
+  // Frees the bitmap, the RGB buffer and both scalers.
+  void Reset();
+  // The bitmap of the last conversion; null before the first one and after Reset.
+  TBitmap* Bitmap() const { return bitmap_.get(); }
+
+ private:
+  friend bool PictureToBitmap(TPictureConverter&, const uint8_t* const[4], const int[4],
+                              AVPixelFormat, int, int);
+  friend bool BitmapToPicture(TPictureConverter&, uint8_t* const[4], const int[4], AVPixelFormat,
+                              int, int);
+  struct BufferFree {
+    void operator()(uint8_t* p) const;
+  };
+  // Lays an RGB picture of the size over the buffer, growing the buffer when needed.
+  bool PrepareRGB(int width, int height);
+
+  std::unique_ptr<TBitmap> bitmap_;
+  std::unique_ptr<uint8_t, BufferFree> rgbBuffer_;
+  int rgbBufferSize_ = 0;
+  uint8_t* rgbData_[4] = {};
+  int rgbLinesize_[4] = {};
+  SwsContext* toRGB_ = nullptr;
+  SwsContext* fromRGB_ = nullptr;
+};
+
+// Puts a picture (planes and line sizes as the library gives them) into the converter's bitmap,
+// which is created on first use and takes the picture's size. A BGR24 picture with even sizes
+// whose line size equals the bitmap's row size is copied directly; everything else goes through
+// the cached to-RGB scaler. False when no scaler can be made for the format and size.
+bool PictureToBitmap(TPictureConverter& converter, const uint8_t* const data[4],
+                     const int linesize[4], AVPixelFormat format, int height, int width);
+
+// Writes the converter's bitmap back into a picture of the bitmap's size in the given format:
+// copied for BGR24, converted by the cached from-RGB scaler otherwise. False when there is no
+// bitmap, its size differs from height x width, or no scaler can be made.
+bool BitmapToPicture(TPictureConverter& converter, uint8_t* const data[4], const int linesize[4],
+                     AVPixelFormat format, int height, int width);
+
+}  // namespace media

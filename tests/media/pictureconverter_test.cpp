@@ -1,0 +1,186 @@
+#include "media/pictureconverter.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+
+#include "media/ffapi.h"
+#include "media/ffloader.h"
+
+using namespace media;
+
+namespace {
+
+struct Yuv {
+  int y, u, v;
+};
+struct Bgr {
+  int b, g, r;
+};
+
+// Limited-range BT.601 values of a few colours, as the scaler reads YUV by default.
+constexpr Yuv kRed{81, 90, 240}, kGreen{145, 54, 34}, kBlue{41, 240, 110}, kWhite{235, 128, 128};
+constexpr Bgr kRedBgr{0, 0, 255}, kGreenBgr{0, 255, 0}, kBlueBgr{255, 0, 0}, kWhiteBgr{255, 255, 255};
+
+// A YUV 4:2:0 picture; lines are longer than the picture so that a wrong line size shows.
+struct Yuv420 {
+  Yuv420(int w, int h, const std::function<Yuv(int x, int y)>& colour) : width(w), height(h) {
+    const int cw = (w + 1) / 2, ch = (h + 1) / 2;
+    linesize[0] = w + 29;
+    linesize[1] = linesize[2] = cw + 13;
+    for (int p = 0; p < 3; ++p)
+      planes[p].assign(size_t(linesize[p]) * (p ? ch : h) + 64, 0x5a);
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) planes[0][y * linesize[0] + x] = uint8_t(colour(x, y).y);
+    for (int y = 0; y < ch; ++y)
+      for (int x = 0; x < cw; ++x) {
+        const Yuv c = colour(2 * x, 2 * y);
+        planes[1][y * linesize[1] + x] = uint8_t(c.u);
+        planes[2][y * linesize[2] + x] = uint8_t(c.v);
+      }
+    for (int p = 0; p < 3; ++p) data[p] = planes[p].data();
+  }
+  int width, height;
+  std::vector<uint8_t> planes[3];
+  uint8_t* data[4] = {};
+  int linesize[4] = {};
+};
+
+Bgr At(const TBitmap& bitmap, int x, int y) {
+  const uint8_t* p = bitmap.ScanLine(y) + 3 * x;
+  return {p[0], p[1], p[2]};
+}
+
+::testing::AssertionResult Near(Bgr actual, Bgr expected, int tolerance) {
+  if (std::abs(actual.b - expected.b) <= tolerance && std::abs(actual.g - expected.g) <= tolerance &&
+      std::abs(actual.r - expected.r) <= tolerance)
+    return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure()
+         << "BGR " << actual.b << "," << actual.g << "," << actual.r << " expected "
+         << expected.b << "," << expected.g << "," << expected.r;
+}
+
+// Four vertical bars of 16 pixels: red, green, blue, white.
+Yuv Bars(int x, int) {
+  static const Yuv bars[] = {kRed, kGreen, kBlue, kWhite};
+  return bars[(x / 16) % 4];
+}
+
+class PictureConverter : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(FFLoader().Load(EngineLibraries)) << FFLoader().LastErrMsg(); }
+};
+
+}  // namespace
+
+TEST_F(PictureConverter, YuvPicturesBecomeBgrBitmaps) {
+  TPictureConverter converter;
+  EXPECT_EQ(converter.Bitmap(), nullptr);
+  const Yuv420 bars(64, 48, Bars);
+  // Odd sizes: a grey ramp down the rows (a row or line-size slip shows at once) and a plain
+  // colour that must reach the last row and column.
+  const Yuv420 ramp(33, 17, [](int, int y) { return Yuv{16 + 12 * y, 128, 128}; });
+  const Yuv420 green(31, 9, [](int, int) { return kGreen; });
+  // One converter for all: its cached scaler and buffer must follow each new size.
+  for (int round = 0; round < 2; ++round) {
+    ASSERT_TRUE(PictureToBitmap(converter, bars.data, bars.linesize, AV_PIX_FMT_YUV420P, 48, 64));
+    const TBitmap& bitmap = *converter.Bitmap();
+    ASSERT_EQ(bitmap.Width(), 64);
+    ASSERT_EQ(bitmap.Height(), 48);
+    const Bgr expected[] = {kRedBgr, kGreenBgr, kBlueBgr, kWhiteBgr};
+    for (int bar = 0; bar < 4; ++bar)
+      for (int y : {0, 23, 47}) EXPECT_TRUE(Near(At(bitmap, 16 * bar + 8, y), expected[bar], 6)) << bar;
+
+    ASSERT_TRUE(PictureToBitmap(converter, ramp.data, ramp.linesize, AV_PIX_FMT_YUV420P, 17, 33));
+    ASSERT_EQ(converter.Bitmap()->Width(), 33);
+    ASSERT_EQ(converter.Bitmap()->Stride(), 100);
+    for (int y = 0; y < 17; ++y) {
+      const int grey = int(std::lround(12 * y * 255 / 219.0));
+      for (int x : {0, 16, 32}) EXPECT_TRUE(Near(At(*converter.Bitmap(), x, y), {grey, grey, grey}, 3)) << x << "," << y;
+    }
+
+    ASSERT_TRUE(PictureToBitmap(converter, green.data, green.linesize, AV_PIX_FMT_YUV420P, 9, 31));
+    for (int y : {0, 8})
+      for (int x : {0, 30}) EXPECT_TRUE(Near(At(*converter.Bitmap(), x, y), kGreenBgr, 6)) << x << "," << y;
+  }
+}
+
+TEST_F(PictureConverter, BgrPicturesArriveUnchanged) {
+  // Even sizes with the bitmap's own row size are copied; the others go through the scaler.
+  // Either way every pixel arrives as it was.
+  const struct {
+    int width, height, linesize;
+  } cases[] = {{8, 4, 24}, {8, 4, 32}, {5, 4, 16}, {6, 3, 20}, {6, 4, 20}};
+  TPictureConverter converter;
+  for (const auto& c : cases) {
+    std::vector<uint8_t> picture(size_t(c.linesize) * c.height + 64, 0xee);
+    for (int y = 0; y < c.height; ++y)
+      for (int x = 0; x < c.width * 3; ++x) picture[y * c.linesize + x] = uint8_t(y * 50 + x + 1);
+    const uint8_t* data[4] = {picture.data()};
+    const int linesize[4] = {c.linesize};
+    ASSERT_TRUE(PictureToBitmap(converter, data, linesize, AV_PIX_FMT_BGR24, c.height, c.width));
+    const TBitmap& bitmap = *converter.Bitmap();
+    ASSERT_EQ(bitmap.Width(), c.width);
+    ASSERT_EQ(bitmap.Height(), c.height);
+    for (int y = 0; y < c.height; ++y)
+      EXPECT_TRUE(std::equal(bitmap.ScanLine(y), bitmap.ScanLine(y) + c.width * 3,
+                             picture.begin() + y * c.linesize))
+          << c.width << "x" << c.height << " row " << y;
+  }
+}
+
+TEST_F(PictureConverter, BitmapGoesBackIntoThePicture) {
+  TPictureConverter converter;
+  Yuv420 bars(64, 48, Bars);
+  ASSERT_TRUE(PictureToBitmap(converter, bars.data, bars.linesize, AV_PIX_FMT_YUV420P, 48, 64));
+  // A hook paints the white bar blue.
+  for (int y = 0; y < 48; ++y)
+    for (int x = 48; x < 64; ++x) {
+      uint8_t* p = converter.Bitmap()->ScanLine(y) + 3 * x;
+      p[0] = 255, p[1] = 0, p[2] = 0;
+    }
+  Yuv420 out(64, 48, [](int, int) { return Yuv{0, 0, 0}; });
+  ASSERT_TRUE(BitmapToPicture(converter, out.data, out.linesize, AV_PIX_FMT_YUV420P, 48, 64));
+  const Yuv expected[] = {kRed, kGreen, kBlue, kBlue};
+  for (int bar = 0; bar < 4; ++bar) {
+    const int x = 16 * bar + 8, y = 24;
+    EXPECT_NEAR(out.planes[0][y * out.linesize[0] + x], expected[bar].y, 3) << bar;
+    EXPECT_NEAR(out.planes[1][y / 2 * out.linesize[1] + x / 2], expected[bar].u, 3) << bar;
+    EXPECT_NEAR(out.planes[2][y / 2 * out.linesize[2] + x / 2], expected[bar].v, 3) << bar;
+  }
+  // Bytes after each line stay untouched.
+  EXPECT_EQ(out.planes[0][64], 0x5a);
+
+  // A BGR picture of odd width gets the bitmap's pixels byte for byte.
+  std::vector<uint8_t> bgr(5 * 3 * 3 + 16, 0);
+  const uint8_t* src[4] = {bgr.data()};
+  int linesize[4] = {15};
+  for (size_t i = 0; i < 45; ++i) bgr[i] = uint8_t(i + 1);
+  ASSERT_TRUE(PictureToBitmap(converter, src, linesize, AV_PIX_FMT_BGR24, 3, 5));
+  std::vector<uint8_t> back(5 * 3 * 3 + 16, 0);
+  uint8_t* dst[4] = {back.data()};
+  ASSERT_TRUE(BitmapToPicture(converter, dst, linesize, AV_PIX_FMT_BGR24, 3, 5));
+  EXPECT_EQ(back, bgr);
+  // The picture must have the bitmap's size.
+  EXPECT_FALSE(BitmapToPicture(converter, dst, linesize, AV_PIX_FMT_BGR24, 3, 4));
+}
+
+TEST_F(PictureConverter, FormatWithoutScalerFailsAndResetFreesAll) {
+  TPictureConverter converter;
+  uint8_t byte = 0;
+  const uint8_t* data[4] = {&byte};
+  const int linesize[4] = {64};
+  EXPECT_FALSE(PictureToBitmap(converter, data, linesize, AV_PIX_FMT_VAAPI, 16, 16));
+  EXPECT_FALSE(PictureToBitmap(converter, data, linesize, AV_PIX_FMT_YUV420P, 0, 16));
+
+  Yuv420 bars(64, 48, Bars);
+  ASSERT_TRUE(PictureToBitmap(converter, bars.data, bars.linesize, AV_PIX_FMT_YUV420P, 48, 64));
+  converter.Reset();
+  EXPECT_EQ(converter.Bitmap(), nullptr);
+  uint8_t* out[4] = {bars.data[0], bars.data[1], bars.data[2]};
+  EXPECT_FALSE(BitmapToPicture(converter, out, bars.linesize, AV_PIX_FMT_YUV420P, 48, 64));
+  // Usable again after the reset.
+  ASSERT_TRUE(PictureToBitmap(converter, bars.data, bars.linesize, AV_PIX_FMT_YUV420P, 48, 64));
+  EXPECT_TRUE(Near(At(*converter.Bitmap(), 8, 8), kRedBgr, 6));
+}
