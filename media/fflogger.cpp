@@ -163,6 +163,7 @@ void TFFLogger::LibraryMessage(void* context, int level, const char* format, va_
       lines.push_back(pending.substr(0, lf));
       pending.erase(0, lf + 1);
     }
+    if (pending.empty()) list.pending.erase(threadId);  // threads come and go; keep only text
   }
   // Delivered outside the lock: the user-interface thread may log while a delivery waits for it.
   if (!OnLog) return;
