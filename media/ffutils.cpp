@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cstdio>
 #include <ctime>
@@ -80,6 +81,13 @@ std::string AVErrorToStr(const std::string& name, int code) {
     case -12: text = "Not enough memory"; break;
     case -5: text = "I/O error"; break;
     case -2: text = "No such file or directory"; break;
+    // Causes a user can act on, said plainly rather than as a bare number.
+    case AVERROR(EACCES): text = "Permission denied"; break;
+    case AVERROR(EISDIR): text = "Is a directory"; break;
+    case AVERROR(ENOSPC): text = "No space left on device"; break;
+    case AVERROR(EFBIG): text = "File too large"; break;
+    case AVERROR(EROFS): text = "Read-only file system"; break;
+    case AVERROR(ENAMETOOLONG): text = "File name too long"; break;
     default: return name + ": " + Format("Error number %d occurred", code);
   }
   return name + ": " + text;

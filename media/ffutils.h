@@ -20,7 +20,9 @@ namespace media {
 // "Invalid data found when processing input"); today's codes of the same meaning share its
 // texts: AVERROR_EOF "End of file", AVERROR_INVALIDDATA "Invalid data found when processing
 // input", AVERROR_PROTOCOL_NOT_FOUND "Unsupported network protocol", AVERROR_DEMUXER_NOT_FOUND and
-// AVERROR_MUXER_NOT_FOUND "Unknown format". Any other code: "Error number %d occurred".
+// AVERROR_MUXER_NOT_FOUND "Unknown format"; the file-system causes a user can act on (permission,
+// directory, full disk, file too large, read-only, name too long) get the system's words. Any
+// other code: "Error number %d occurred".
 std::string AVErrorToStr(const std::string& name, int code);
 
 // "HH:MM:SS.mmm" of a time in microseconds (hours grow past two digits as needed), "N/A" for

@@ -9,6 +9,7 @@
 
 #include "media/ffapi.h"
 #include "media/ffloader.h"
+#include "media/unicodeprotocol.h"
 #include "tests/support/testdirs.h"
 
 using namespace media;
@@ -75,7 +76,13 @@ TEST_F(MediaUtils, AVErrorToStr) {
   } cases[] = {
       {-2, "a.avi: No such file or directory"},
       {-1, "a.avi: Error number -1 occurred"},
-      {-21, "a.avi: Error number -21 occurred"},
+      {-4, "a.avi: Error number -4 occurred"},
+      {AVERROR(EACCES), "a.avi: Permission denied"},
+      {AVERROR(EISDIR), "a.avi: Is a directory"},
+      {AVERROR(ENOSPC), "a.avi: No space left on device"},
+      {AVERROR(EFBIG), "a.avi: File too large"},
+      {AVERROR(EROFS), "a.avi: Read-only file system"},
+      {AVERROR(ENAMETOOLONG), "a.avi: File name too long"},
       {0, "a.avi: Error number 0 occurred"},
       {-1163346256, "a.avi: Not yet implemented in FFmpeg"},
       {-10043, "a.avi: Unsupported network protocol"},
@@ -93,17 +100,18 @@ TEST_F(MediaUtils, AVErrorToStr) {
   };
   for (const auto& c : cases) EXPECT_EQ(AVErrorToStr("a.avi", c.code), c.text) << c.code;
 
-  // The codes the format library really gives for a text file and a missing file.
+  // The codes opening a text file, a missing file and a folder really give.
   testsupport::TempDir dir;
   WriteFile(dir.File("notes.txt"), "these are not the frames you are looking for\n");
   const struct {
     std::string file;
     const char* text;
   } opens[] = {{dir.File("notes.txt"), ": Invalid data found when processing input"},
-               {dir.File("missing.avi"), ": No such file or directory"}};
+               {dir.File("missing.avi"), ": No such file or directory"},
+               {dir.Path(), ": Is a directory"}};
   for (const auto& o : opens) {
     AVFormatContext* ctx = nullptr;
-    const int code = ff::avformat_open_input(&ctx, o.file.c_str(), nullptr, nullptr);
+    const int code = OpenInputFile(&ctx, o.file, nullptr, nullptr);
     ASSERT_LT(code, 0);
     EXPECT_EQ(AVErrorToStr(o.file, code), o.file + o.text);
   }
