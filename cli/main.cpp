@@ -13,7 +13,7 @@
 namespace {
 
 void PrintVersion(const char* name, unsigned v) {
-  std::printf("  %-12s %u.%u.%u\n", name, v >> 16, (v >> 8) & 0xff, v & 0xff);
+  std::printf("  %-14s %u.%u.%u\n", name, v >> 16, (v >> 8) & 0xff, v & 0xff);
 }
 
 }  // namespace
@@ -23,8 +23,8 @@ int main(int argc, char** argv) {
   media::TFFmpegLoader& loader = media::FFLoader();
   loader.LibraryPath = platform::ExecutableFolder() + "/LibAV";
   if (!loader.Load(media::PlayerLibraries)) {
-    std::fprintf(stderr, "%s\n", loader.LastErrMsg().c_str());
-    return 1;
+    std::fprintf(stderr, "kvc: %s\n", loader.LastErrMsg().c_str());
+    return 3;
   }
   std::printf("Media libraries loaded:\n");
   PrintVersion("libavutil", ff::avutil_version());
@@ -35,7 +35,10 @@ int main(int argc, char** argv) {
   PrintVersion("libswresample", ff::swresample_version());
   SDL_version sdl{};
   ff::SDL_GetVersion(&sdl);
-  std::printf("  %-12s %d.%d.%d\n", "SDL", sdl.major, sdl.minor, sdl.patch);
+  std::printf("  %-14s %d.%d.%d\n", "SDL", sdl.major, sdl.minor, sdl.patch);
+  std::printf("\nLibrary folder searched first: %s\n", loader.LibraryPath.c_str());
+  std::printf("Converting (kvc convert), inspecting (kvc info) and listing profiles (kvc profiles)\n"
+              "come with the engine and the profile catalogue.\n");
   (void)argc;
   (void)argv;
   return 0;
