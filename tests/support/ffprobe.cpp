@@ -60,14 +60,10 @@ void CloseFd(int& fd) {
 
 }  // namespace
 
-FFprobe::FFprobe(const std::string& file, bool countFrames) {
-  // "file:" makes ffprobe take the name as a local path even when it looks like a URL
-  // ("http:x.avi") or an option ("-x.avi").
-  std::vector<std::string> args = {"ffprobe", "-v", "error", "-of", "json", "-show_format",
-                                   "-show_streams"};
-  if (countFrames) args.push_back("-count_frames");
-  args.push_back("-i");
-  args.push_back("file:" + file);
+int RunTool(std::vector<std::string> args, std::string* output, std::string* errors) {
+  std::string ignored;
+  if (!output) output = &ignored;
+  if (!errors) errors = &ignored;
   std::vector<char*> argv;
   for (std::string& arg : args) argv.push_back(arg.data());
   argv.push_back(nullptr);
@@ -75,10 +71,10 @@ FFprobe::FFprobe(const std::string& file, bool countFrames) {
   int out[2] = {-1, -1};
   int err[2] = {-1, -1};
   if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) {
-    errors_ = std::string("pipe: ") + std::strerror(errno);
+    *errors = std::string("pipe: ") + std::strerror(errno);
     CloseFd(out[0]);
     CloseFd(out[1]);
-    return;
+    return -1;
   }
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
@@ -86,21 +82,20 @@ FFprobe::FFprobe(const std::string& file, bool countFrames) {
   posix_spawn_file_actions_adddup2(&actions, out[1], 1);
   posix_spawn_file_actions_adddup2(&actions, err[1], 2);
   pid_t pid = -1;
-  const int spawned = ::posix_spawnp(&pid, "ffprobe", &actions, nullptr, argv.data(), environ);
+  const int spawned = ::posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   CloseFd(out[1]);
   CloseFd(err[1]);
   if (spawned != 0) {
-    errors_ = std::string("cannot run ffprobe: ") + std::strerror(spawned);
+    *errors = "cannot run " + args[0] + ": " + std::strerror(spawned);
     CloseFd(out[0]);
     CloseFd(err[0]);
-    return;
+    return -1;
   }
 
   // Read both outputs together so that neither pipe can fill up and stall the child.
-  std::string output;
   pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
-  std::string* sinks[2] = {&output, &errors_};
+  std::string* sinks[2] = {output, errors};
   int openPipes = 2;
   char buffer[65536];
   while (openPipes > 0) {
@@ -125,7 +120,19 @@ FFprobe::FFprobe(const std::string& file, bool countFrames) {
   int status = 0;
   while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
-  exitStatus_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+FFprobe::FFprobe(const std::string& file, bool countFrames) {
+  // "file:" makes ffprobe take the name as a local path even when it looks like a URL
+  // ("http:x.avi") or an option ("-x.avi").
+  std::vector<std::string> args = {"ffprobe", "-v", "error", "-of", "json", "-show_format",
+                                   "-show_streams"};
+  if (countFrames) args.push_back("-count_frames");
+  args.push_back("-i");
+  args.push_back("file:" + file);
+  std::string output;
+  exitStatus_ = RunTool(std::move(args), &output, &errors_);
   json_ = json::parse(output, nullptr, /*allow_exceptions=*/false);
   parsed_ = !json_.is_discarded();
   if (!parsed_) json_ = nullptr;

@@ -7,10 +7,17 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
 namespace testsupport {
+
+// Runs a tool (argv[0] looked up in PATH, no shell) with standard input from /dev/null, collects
+// its standard output and error (either may be null) and returns its exit status, -1 when it could
+// not run or did not exit normally.
+int RunTool(std::vector<std::string> args, std::string* output = nullptr,
+            std::string* errors = nullptr);
 
 class FFprobe {
  public:

@@ -1,0 +1,273 @@
+// The run of a task: starting it on a worker thread or inline, the pause at safe points, stopping
+// and waiting, the guarded run steps and the termination notice. See "The run" in customffmpeg.h.
+#include <pthread.h>
+
+#include <algorithm>
+#include <chrono>
+#include <exception>
+
+#include "engine/customffmpeg.h"
+#include "media/ffapi.h"
+#include "platform/mainthread.h"
+
+namespace engine {
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// Waits until the event is set, in 20 ms slices. On the user-interface thread each slice that
+// times out runs the queued hand-off calls and the window messages: the thread being waited for
+// may itself be waiting for one of them.
+void WaitServing(const platform::TEvent& event) {
+  while (!event.Wait(20ms)) {
+    if (platform::IsMainThread()) {
+      platform::CheckSynchronize();
+      platform::ProcessMessages();
+    }
+  }
+}
+
+// Runs one step of the run; an exception becomes the task's failure and the next step runs.
+template <typename Step>
+void Guarded(const Step& step, const std::function<void(const std::string&)>& fail) {
+  try {
+    step();
+  } catch (const std::exception& e) {
+    fail(e.what());
+  } catch (...) {
+    fail("Unknown error");
+  }
+}
+
+struct PacketDeleter {
+  void operator()(AVPacket* packet) const { ff::av_packet_free(&packet); }
+};
+
+// The packet's presentation time (its decoding time when that is unknown) in µs from the start
+// of the file; -1 when the packet carries no time.
+int64_t PacketTime(const AVFormatContext* input, const AVPacket& packet) {
+  const int64_t ts = packet.pts != AV_NOPTS_VALUE ? packet.pts : packet.dts;
+  if (ts == AV_NOPTS_VALUE || packet.stream_index < 0 ||
+      packet.stream_index >= static_cast<int>(input->nb_streams))
+    return -1;
+  int64_t us = ff::av_rescale_q(ts, input->streams[packet.stream_index]->time_base,
+                                AVRational{1, AV_TIME_BASE});
+  if (input->start_time != AV_NOPTS_VALUE) us -= input->start_time;
+  return std::max<int64_t>(us, 0);
+}
+
+}  // namespace
+
+TCustomFFmpeg::~TCustomFFmpeg() {
+  StopRun();
+  // A task whose last owner was one of its own threads is destroyed on that thread, after the
+  // thread's last use of it; the thread then cannot join itself and is let go.
+  for (std::thread* thread : {&worker_, &terminateThread_}) {
+    if (!thread->joinable()) continue;
+    if (thread->get_id() == std::this_thread::get_id())
+      thread->detach();
+    else
+      thread->join();
+  }
+  ReleaseAll();
+}
+
+std::mutex& TCustomFFmpeg::PreviewGlobalLock() {
+  static std::mutex lock;
+  return lock;
+}
+
+void TCustomFFmpeg::SetPreviewFlags(bool preview, bool previewBitmap) {
+  std::lock_guard lock(PreviewGlobalLock());
+  previewFlags_ = (preview ? pfPreview : 0) | (previewBitmap ? pfPreviewBitmap : 0);
+}
+
+std::string TCustomFFmpeg::ErrorMessage() const {
+  std::lock_guard lock(errorLock_);
+  return errorMessage_;
+}
+
+void TCustomFFmpeg::Fail(const std::string& text) {
+  Log(media::llQuiet, text);
+  {
+    std::lock_guard lock(errorLock_);
+    errorMessage_ = text;
+  }
+  failed_ = true;
+}
+
+bool TCustomFFmpeg::Start(bool threaded, platform::TThreadPriority priority) {
+  std::unique_lock lock(runLock_);
+  if (working_ || terminated_) return false;
+  try {
+    if (OutputCount() == 0) {
+      ReleaseAll();
+      throw FFmpegException("At least one output file must be specified");
+    }
+    if (InputCount() == 0) {
+      ReleaseAll();
+      throw FFmpegException("At least one input file must be specified");
+    }
+  } catch (const std::exception& e) {
+    Fail(e.what());
+    terminated_ = true;  // a concurrent Stop must not deliver a second notice
+    lock.unlock();
+    TerminationNotice();
+    return false;
+  }
+  working_ = true;
+  stopRequested_ = false;
+  finished_ = false;
+  terminated_ = false;
+  runEvent_->Reset();
+  if (!threaded) {
+    lock.unlock();
+    Run();
+    return false;
+  }
+  hasWorker_ = true;
+  try {
+    worker_ = std::thread([this, priority] {
+      platform::SetCurrentThreadPriority(priority);  // a refused raise leaves it as it is
+      Run();
+    });
+    ::pthread_setname_np(worker_.native_handle(), kWorkerThreadName);  // named before Start returns
+  } catch (const std::exception& e) {  // no thread could be made: the task fails here
+    hasWorker_ = false;
+    Fail(e.what());
+    runEvent_->Set();
+    lock.unlock();
+    TerminationNotice();
+    return false;
+  }
+  return true;
+}
+
+void TCustomFFmpeg::Stop(bool wait) {
+  {
+    std::lock_guard lock(runLock_);
+    if (working_) {
+      stopRequested_ = true;
+      resumed_.Set();
+    } else if (!terminated_) {
+      // Never started: it ends here, with its notice from a thread of its own so that the caller
+      // never runs the component's termination handling itself.
+      terminated_ = true;
+      terminateDoneEvent_->Reset();
+      terminateThread_ = std::thread([this, done = terminateDoneEvent_] {
+        terminateThreadId_ = std::this_thread::get_id();
+        try {
+          TerminationNotice();
+        } catch (const std::exception& e) {
+          media::GetLogger().LogMessage(nullptr, media::llQuiet, e.what());
+        }
+        // The notice may have ended with this task freed (its owner let it go in the handler):
+        // from here on only the thread's own copy of the event is used.
+        done->Set();
+      });
+    }
+  }
+  if (wait) WaitForEnd();
+}
+
+void TCustomFFmpeg::StopRun() {
+  {
+    std::lock_guard lock(runLock_);
+    if (working_) {
+      stopRequested_ = true;
+      resumed_.Set();
+    }
+  }
+  WaitForEnd();
+}
+
+void TCustomFFmpeg::WaitForEnd() {
+  const std::thread::id self = std::this_thread::get_id();
+  if (runThreadId_ != self) WaitServing(*runEvent_);
+  if (terminateThreadId_ != self) WaitServing(*terminateDoneEvent_);
+}
+
+void TCustomFFmpeg::Pause() {
+  std::lock_guard lock(runLock_);
+  if (hasWorker_ && working_ && !stopRequested_) resumed_.Reset();
+}
+
+void TCustomFFmpeg::Resume() { resumed_.Set(); }
+
+void TCustomFFmpeg::CheckPause() {
+  if (!stopRequested_) resumed_.Wait();
+}
+
+void TCustomFFmpeg::Run() {
+  // The run's own reference: whoever waits for the event may free the task as soon as it is set.
+  const std::shared_ptr<platform::TEvent> runEvent = runEvent_;
+  runThreadId_ = std::this_thread::get_id();
+  const auto fail = [this](const std::string& text) { Fail(text); };
+  finished_ = false;
+  Guarded([this] { Transcode(); }, fail);
+  Guarded([this] { CloseRunCodecs(); }, fail);
+  Guarded([this] { ReleaseAll(); }, fail);
+  Guarded([this] { TerminationNotice(); }, fail);
+  runThreadId_ = std::thread::id();
+  runEvent->Set();
+}
+
+void TCustomFFmpeg::TerminationNotice() {
+  working_ = false;
+  terminated_ = true;
+  hasWorker_ = false;
+  // A copy: the handler behind the callback may let go of this task.
+  const TTerminateCallback callback = TerminateCallback;
+  if (callback) callback(this);
+}
+
+void TCustomFFmpeg::ReportProgress(int fileIndex, int64_t time) {
+  CheckPause();
+  if (!ProgressCallback) return;
+  // Nothing is encoded or written yet: no frame count, rate, quantizer or size to report.
+  ProgressCallback(this, fileIndex, -1, -1, -1.0f, 0.0f, 0, time, ExpectedDuration());
+}
+
+// Demux-only pass, standing in for the full transcode until the packet loop, the decoders,
+// encoders and muxing exist: reads every packet of the task's inputs, one input after the other,
+// and reports progress at the progress interval with the time reached (the packets' presentation
+// times in µs), ending with a last report for file index -1. A stop request ends the reading at
+// the next packet; while the task is paused no packet is read, no report raised and the run does
+// not end. Nothing is written to the outputs. At its normal end Finished = not StopRequested.
+void TCustomFFmpeg::Transcode() {
+  const std::unique_ptr<AVPacket, PacketDeleter> packet(ff::av_packet_alloc());
+  if (!packet) throw FFmpegException("Could not allocate a packet");
+  const std::chrono::microseconds interval(progressInterval_.load());
+  auto lastReport = std::chrono::steady_clock::now();
+  int64_t reached = 0;
+  for (int i = 0; i < InputCount() && !stopRequested_; ++i) {
+    AVFormatContext* input = Input(i);
+    for (;;) {
+      CheckPause();
+      if (stopRequested_) break;
+      const int ret = ff::av_read_frame(input, packet.get());
+      if (ret == AVERROR(EAGAIN)) {  // the demuxer has nothing yet: try again shortly
+        std::this_thread::sleep_for(10ms);
+        continue;
+      }
+      if (ret < 0) break;  // end of this input
+      reached = std::max(reached, PacketTime(input, *packet));
+      ff::av_packet_unref(packet.get());
+      const auto now = std::chrono::steady_clock::now();
+      if (now - lastReport > interval) {
+        lastReport = now;
+        ReportProgress(i, reached);
+      }
+    }
+  }
+  ReportProgress(-1, reached);
+  CheckPause();  // a pause during the last report holds the task before it ends
+  finished_ = !stopRequested_;
+}
+
+// The demux-only pass opens no codecs; the encoders and then the decoders a run opens are closed
+// here, each under the codec lock, once the transcode opens them.
+void TCustomFFmpeg::CloseRunCodecs() {}
+
+}  // namespace engine

@@ -1,0 +1,463 @@
+#include "engine/zuzezaviv.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <stdexcept>
+
+#include "engine/ffmpeg.h"
+#include "engine/recordoptions.h"
+#include "media/ffloader.h"
+#include "media/fflogger.h"
+#include "platform/mainthread.h"
+
+namespace engine {
+
+namespace {
+
+// The components whose event handlers the current thread is inside, innermost last.
+thread_local std::vector<const TCustomZUzezaVIV*> tHandlerOwners;
+
+// Waits until done() holds, in 20 ms slices; on the user-interface thread each slice serves the
+// hand-off and the window messages (the thread being waited for may need them).
+void WaitServing(const std::function<bool()>& done) {
+  using namespace std::chrono_literals;
+  while (!done()) {
+    if (platform::IsMainThread()) {
+      platform::CheckSynchronize(20ms);
+      platform::ProcessMessages();
+    } else {
+      std::this_thread::sleep_for(20ms);
+    }
+  }
+}
+
+}  // namespace
+
+TCustomZUzezaVIV::TCustomZUzezaVIV() : probe_(std::make_unique<media::TAVProbe>()) {}
+
+TCustomZUzezaVIV::~TCustomZUzezaVIV() {
+  StopTask(true);
+  std::vector<std::shared_ptr<TFFmpeg>> tasks;
+  {
+    std::lock_guard lock(lock_);
+    tasks.swap(tasks_);
+  }
+  tasks.clear();
+  // Notices of the run may still be on their way to OnTerminate.
+  WaitServing([this] {
+    std::lock_guard lock(deliveryLock_);
+    return !deliveryRunning_;
+  });
+  if (deliveryThread_.joinable()) deliveryThread_.join();
+  probe_.reset();
+}
+
+// ---- Properties ------------------------------------------------------------------------------
+
+void TCustomZUzezaVIV::SetPreview(bool value) {
+  preview_ = value;
+  UpdatePreviewFlags();
+}
+
+void TCustomZUzezaVIV::SetPreviewBitmap(bool value) {
+  previewBitmap_ = value;
+  UpdatePreviewFlags();
+}
+
+void TCustomZUzezaVIV::UpdatePreviewFlags() {
+  // Not under lock_: a task's post hook holds the preview lock while it raises its event, which
+  // takes lock_ to find the task's index.
+  for (const auto& task : Snapshot()) task->SetPreviewFlags(preview_, previewBitmap_);
+}
+
+std::vector<std::shared_ptr<TFFmpeg>> TCustomZUzezaVIV::Snapshot() const {
+  std::lock_guard lock(lock_);
+  return tasks_;
+}
+
+void TCustomZUzezaVIV::SetProgressInterval(int milliseconds) {
+  progressInterval_ = std::max(milliseconds, 100);
+}
+
+// ---- Set-up ----------------------------------------------------------------------------------
+
+void TCustomZUzezaVIV::RefuseWhileWorking(const char* operation) const {
+  std::lock_guard lock(lock_);
+  if (!working_) return;
+  char text[96];
+  std::snprintf(text, sizeof text, "Cannot %s while working.", operation);
+  throw std::runtime_error(text);
+}
+
+std::shared_ptr<TFFmpeg> TCustomZUzezaVIV::TaskAt(int index) const {
+  std::lock_guard lock(lock_);
+  if (index < 0 || index >= static_cast<int>(tasks_.size()))
+    throw std::out_of_range("Task index " + std::to_string(index) + " out of range");
+  return tasks_[index];
+}
+
+int TCustomZUzezaVIV::IndexOf(const TCustomFFmpeg* task) const {
+  std::lock_guard lock(lock_);
+  for (size_t i = 0; i < tasks_.size(); ++i)
+    if (tasks_[i].get() == task) return static_cast<int>(i);
+  return -1;
+}
+
+int TCustomZUzezaVIV::TaskCount() const {
+  std::lock_guard lock(lock_);
+  return static_cast<int>(tasks_.size());
+}
+
+bool TCustomZUzezaVIV::LoadAVLib(const std::string& libraryFolder) {
+  media::FFLoader().LibraryPath = libraryFolder;
+  if (media::FFLoader().Load(media::EngineLibraries)) return true;
+  LastErrMsg = media::FFLoader().LastErrMsg();
+  media::GetLogger().LogMessage(this, media::llError, LastErrMsg);
+  return false;
+}
+
+bool TCustomZUzezaVIV::AVLibLoaded() const {
+  return media::FFLoader().Loaded(media::EngineLibraries);
+}
+
+int TCustomZUzezaVIV::AddTask(const std::string& fileName, const TInputOptions* options) {
+  RefuseWhileWorking("AddTask");
+  const auto fail = [this](const std::string& text) {
+    LastErrMsg = text;
+    media::GetLogger().LogMessage(this, media::llError, text);
+    return -1;
+  };
+  if (!AVLibLoaded())
+    return fail("Cannot add a task: the media libraries are not loaded (LoadAVLib).");
+  try {
+    auto task = std::make_shared<TFFmpeg>();
+    task->ResetState();
+    task->SetVerbose(verbose_);
+    task->SetPreviewFlags(preview_, previewBitmap_);
+    task->PreviewCallback = [this](TCustomFFmpeg* t, const media::TBitmap& bitmap, int64_t pts,
+                                   int frameNumber) { DoPreviewBitmap(t, bitmap, pts, frameNumber); };
+    if (options) {
+      TInputOptions copy = *options;
+      if (copy.FileName.empty()) copy.FileName = fileName;
+      task->StoreInputOptions(task->InputCount(), copy);
+      for (const TOptionStep& step : InputOptionSteps(copy)) step.Apply(*task);
+    }
+    if (!task->OpenInput(fileName)) return fail(task->LastErrMsg);
+    task->InputProbe(task->InputCount() - 1);  // bound now, while the input is fresh
+    task->ProgressCallback = [this](TCustomFFmpeg* t, int fileIndex, int frameNumber, int fps,
+                                    float quality, float bitRate, int64_t size, int64_t time,
+                                    int64_t total) {
+      DoProgress(t, fileIndex, frameNumber, fps, quality, bitRate, size, time, total);
+    };
+    task->TerminateCallback = [this](TCustomFFmpeg* t) { DoTerminate(t); };
+    std::lock_guard lock(lock_);
+    tasks_.push_back(std::move(task));
+    return static_cast<int>(tasks_.size()) - 1;
+  } catch (const std::exception& e) {
+    return fail(e.what());
+  }
+}
+
+bool TCustomZUzezaVIV::SetOutputFile(int taskIndex, const std::string& fileName,
+                                     const TOutputOptions* options) {
+  RefuseWhileWorking("SetOutputFile");
+  const auto fail = [this](const std::string& text) {
+    LastErrMsg = text;
+    media::GetLogger().LogMessage(this, media::llError, text);
+    return false;
+  };
+  try {
+    const std::shared_ptr<TFFmpeg> task = TaskAt(taskIndex);
+    const int slot = task->OutputCount();
+    if (slot >= MAX_FILES) {
+      char text[64];
+      std::snprintf(text, sizeof text, "max output files %d reached", MAX_FILES);
+      return fail(text);
+    }
+    bool join = false;
+    TOutputOptionSteps steps;
+    if (options) {
+      TOutputOptions copy = *options;
+      if (copy.FileName.empty()) copy.FileName = fileName;
+      task->StoreOutputOptions(slot, copy);
+      steps = OutputOptionSteps(copy);
+      for (const TOptionStep& step : steps.BeforeAdd) step.Apply(*task);
+      if (copy.CustomHook)
+        task->HookCallback = [this](TCustomFFmpeg* t, media::TBitmap& bitmap, int frameNumber,
+                                    int64_t pts, bool& update, bool& stopHook) {
+          DoCustomHook(t, bitmap, frameNumber, pts, update, stopHook);
+        };
+      join = copy.Join;
+    } else {
+      task->ResetOutputOptions(slot);
+    }
+    if (task->AddOutput(fileName, join) < 0) {
+      task->ResetOutputOptions(slot);
+      return fail(task->LastErrMsg);
+    }
+    for (const TOptionStep& step : steps.NewStreams) step.Apply(*task);
+    return true;
+  } catch (const std::exception& e) {
+    return fail(e.what());
+  }
+}
+
+void TCustomZUzezaVIV::RemoveTask(int taskIndex) {
+  RefuseWhileWorking("RemoveTask");
+  std::shared_ptr<TFFmpeg> removed;  // freed after the lock is let go
+  std::lock_guard lock(lock_);
+  if (taskIndex < 0 || taskIndex >= static_cast<int>(tasks_.size()))
+    throw std::out_of_range("Task index " + std::to_string(taskIndex) + " out of range");
+  removed = std::move(tasks_[taskIndex]);
+  tasks_.erase(tasks_.begin() + taskIndex);
+}
+
+void TCustomZUzezaVIV::ClearTasks() {
+  std::vector<std::shared_ptr<TFFmpeg>> old;  // freed after the lock is let go
+  {
+    std::lock_guard lock(lock_);
+    if (working_ && !allDone_) throw std::runtime_error("Cannot ClearTasks while working.");
+    old.swap(tasks_);
+    terminatedCount_ = 0;
+    nextIndex_ = -1;
+    stillToStart_ = 0;
+    allDone_ = false;
+    threaded_ = false;
+    working_ = false;
+  }
+  LastErrMsg.clear();
+}
+
+media::TAVProbe* TCustomZUzezaVIV::InputProbe(int taskIndex, int inputIndex) {
+  std::shared_ptr<TFFmpeg> task;
+  {
+    std::lock_guard lock(lock_);
+    if (taskIndex < 0 || taskIndex >= static_cast<int>(tasks_.size())) return nullptr;
+    task = tasks_[taskIndex];
+  }
+  return task->InputProbe(inputIndex);
+}
+
+// ---- The run ---------------------------------------------------------------------------------
+
+void TCustomZUzezaVIV::StartTask(int maxRunning) {
+  // Held while starting, as DoTerminate holds it while it starts the next task: the counters
+  // change for one termination or start at a time.
+  std::lock_guard terminateLock(terminateEventLock_);
+  bool empty;
+  {
+    std::lock_guard lock(lock_);
+    if (working_) throw std::runtime_error("Cannot StartTask while working.");
+    terminatedCount_ = 0;
+    nextIndex_ = 0;
+    stillToStart_ = static_cast<int>(tasks_.size());
+    allDone_ = false;
+    threaded_ = maxRunning > 0;
+    working_ = true;
+    empty = tasks_.empty();
+  }
+  if (empty) {  // nothing will end, so nothing would ever announce the end: do it now
+    FinalNotice();
+    return;
+  }
+  for (;;) {
+    {
+      std::lock_guard lock(lock_);
+      if (stillToStart_ <= 0) break;
+    }
+    StartNextTask();
+    if (maxRunning > 0 && --maxRunning == 0) break;
+  }
+}
+
+void TCustomZUzezaVIV::StartNextTask() {
+  std::shared_ptr<TFFmpeg> task;  // also keeps an inline run's task alive if a handler clears
+  bool threaded;
+  {
+    std::lock_guard lock(lock_);
+    if (stillToStart_ <= 0 || nextIndex_ < 0 || nextIndex_ >= static_cast<int>(tasks_.size()))
+      return;
+    --stillToStart_;
+    // Taken before the start: a threaded task may end, and start the next one, at once.
+    task = tasks_[nextIndex_++];
+    threaded = threaded_;
+  }
+  task->SetVerbose(verbose_);
+  task->SetProgressInterval(static_cast<int64_t>(progressInterval_) * 1000);
+  task->Start(threaded, threadPriority_);
+}
+
+void TCustomZUzezaVIV::PauseTask() {
+  std::vector<std::shared_ptr<TFFmpeg>> tasks;
+  {
+    std::lock_guard lock(lock_);
+    if (!working_) return;
+    tasks = tasks_;
+  }
+  for (const auto& task : tasks) task->Pause();
+}
+
+void TCustomZUzezaVIV::ResumeTask() {
+  for (const auto& task : Snapshot()) task->Resume();
+}
+
+void TCustomZUzezaVIV::StopTask(bool wait) {
+  std::vector<std::shared_ptr<TFFmpeg>> tasks;
+  {
+    std::lock_guard lock(lock_);
+    if (!working_) return;
+    stillToStart_ = 0;
+    tasks = tasks_;
+  }
+  const bool waitForEach = wait && !InsideOwnHandler();
+  for (const auto& task : tasks) task->Stop(waitForEach);
+}
+
+void TCustomZUzezaVIV::FinalNotice() {
+  {
+    std::lock_guard lock(lock_);
+    allDone_ = true;  // before the delivery: the handler may call ClearTasks
+  }
+  if (!OnTerminate) return;
+  terminateInfo_ = TTerminateInfo{-1, true, false, ""};
+  DeliverTerminate(terminateInfo_);
+}
+
+// ---- Events ----------------------------------------------------------------------------------
+
+template <typename Fn>
+void TCustomZUzezaVIV::CallHandler(const Fn& fn) {
+  tHandlerOwners.push_back(this);
+  struct Leave {
+    ~Leave() { tHandlerOwners.pop_back(); }
+  } leave;
+  fn();
+}
+
+bool TCustomZUzezaVIV::InsideOwnHandler() const {
+  return std::find(tHandlerOwners.begin(), tHandlerOwners.end(), this) != tHandlerOwners.end();
+}
+
+void TCustomZUzezaVIV::DoCustomHook(TCustomFFmpeg* task, media::TBitmap& bitmap, int frameNumber,
+                                    int64_t pts, bool& update, bool& stopHook) {
+  if (!OnCustomHook) return;
+  std::lock_guard eventLock(hookEventLock_);
+  hookInfo_.TaskIndex = IndexOf(task);
+  hookInfo_.Bitmap = &bitmap;
+  hookInfo_.FrameNumber = frameNumber;
+  hookInfo_.PTS = pts;
+  hookInfo_.Update = update;
+  hookInfo_.StopHook = stopHook;
+  {
+    std::lock_guard canvas(bitmap);
+    CallHandler([this] { OnCustomHook(this, &hookInfo_); });
+  }
+  update = hookInfo_.Update;
+  stopHook = hookInfo_.StopHook;
+}
+
+void TCustomZUzezaVIV::DoPreviewBitmap(TCustomFFmpeg* task, const media::TBitmap& bitmap,
+                                       int64_t pts, int frameNumber) {
+  if (!OnPreviewBitmap) return;
+  std::lock_guard eventLock(previewEventLock_);
+  previewInfo_ = TPreviewInfo{IndexOf(task), &bitmap, frameNumber, pts};
+  const auto call = [this] { CallHandler([this] { OnPreviewBitmap(this, previewInfo_); }); };
+  if (triggerEventInMainThread_)
+    platform::MainThreadCall(call);
+  else
+    call();
+}
+
+void TCustomZUzezaVIV::DoProgress(TCustomFFmpeg* task, int fileIndex, int frameNumber, int fps,
+                                  float quality, float bitRate, int64_t size, int64_t time,
+                                  int64_t total) {
+  if (!OnProgress) return;
+  std::lock_guard eventLock(progressEventLock_);
+  progressInfo_ = TProgressInfo{IndexOf(task), fileIndex, frameNumber, fps, quality,
+                                bitRate,       size,      time,        total};
+  const auto call = [this] { CallHandler([this] { OnProgress(this, &progressInfo_); }); };
+  if (triggerEventInMainThread_)
+    platform::MainThreadCall(call);
+  else
+    call();
+}
+
+void TCustomZUzezaVIV::DoTerminate(TCustomFFmpeg* task) {
+  std::lock_guard terminateLock(terminateEventLock_);
+  if (OnTerminate) {
+    terminateInfo_ =
+        TTerminateInfo{IndexOf(task), task->Finished(), task->Failed(), task->ErrorMessage()};
+    // From here on the task may be gone (a handler of an inline run may clear the list).
+    DeliverTerminate(terminateInfo_);
+  }
+  bool final = false, startNext = false;
+  {
+    std::lock_guard lock(lock_);
+    ++terminatedCount_;
+    if (stillToStart_ < 1)
+      final = terminatedCount_ >= static_cast<int>(tasks_.size());
+    else
+      startNext = threaded_;
+  }
+  if (final)
+    FinalNotice();
+  else if (startNext)
+    StartNextTask();
+}
+
+void TCustomZUzezaVIV::DeliverTerminate(const TTerminateInfo& info) {
+  bool threaded;
+  {
+    std::lock_guard lock(lock_);
+    threaded = threaded_;
+  }
+  if (threaded) {
+    // The ending worker never waits for the handler. One delivery thread at a time keeps the
+    // notices in the order the tasks ended; it ends when the queue is empty.
+    std::lock_guard lock(deliveryLock_);
+    deliveryQueue_.push_back(info);
+    if (!deliveryRunning_) {
+      if (deliveryThread_.joinable()) deliveryThread_.join();  // finished its last notice
+      deliveryRunning_ = true;
+      deliveryThread_ = std::thread([this] { DeliveryLoop(); });
+    }
+    return;
+  }
+  // In sequence: called here, and a failing handler does not stop the batch.
+  try {
+    CallHandler([this, &info] { OnTerminate(this, info); });
+  } catch (const std::exception& e) {
+    media::GetLogger().LogMessage(this, media::llError,
+                                  std::string("Error occurs OnTerminate: ") + e.what());
+  } catch (...) {
+    media::GetLogger().LogMessage(this, media::llError, "Error occurs OnTerminate");
+  }
+}
+
+void TCustomZUzezaVIV::DeliveryLoop() {
+  for (;;) {
+    TTerminateInfo info;
+    {
+      std::lock_guard lock(deliveryLock_);
+      if (deliveryQueue_.empty()) {
+        deliveryRunning_ = false;
+        return;
+      }
+      info = std::move(deliveryQueue_.front());
+      deliveryQueue_.pop_front();
+    }
+    if (!OnTerminate) continue;
+    // An exception ends this notice only; it is logged and dropped.
+    try {
+      CallHandler([this, &info] { OnTerminate(this, info); });
+    } catch (const std::exception& e) {
+      media::GetLogger().LogMessage(this, media::llError,
+                                    std::string("Error occurs OnTerminate: ") + e.what());
+    } catch (...) {
+      media::GetLogger().LogMessage(this, media::llError, "Error occurs OnTerminate");
+    }
+  }
+}
+
+}  // namespace engine

@@ -1,0 +1,185 @@
+// TZUzezaVIV: the engine component. It owns an ordered list of transcoding tasks (one input and up
+// to 20 outputs each), turns the option records into each task's options, runs the list (several
+// tasks at once on worker threads, or one after another in the caller's thread), pauses, resumes
+// and stops it, and reports through four events. Every task gets exactly one termination notice,
+// followed by the final notice (TaskIndex -1). Operations are called on the user-interface thread.
+#pragma once
+
+#include <atomic>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/enginerecords.h"
+#include "media/avprobe.h"
+#include "media/ffbasecomponent.h"
+#include "platform/threadpriority.h"
+
+namespace engine {
+
+class TCustomFFmpeg;
+class TFFmpeg;
+
+// The events. Sender is the component; the record is the component's own buffer for that kind of
+// event, valid during the call only.
+using TCustomHookEvent = std::function<void(media::TFFBaseComponent* sender, THookInfo* info)>;
+using TPreviewBitmapEvent =
+    std::function<void(media::TFFBaseComponent* sender, const TPreviewInfo& info)>;
+using TProgressEvent = std::function<void(media::TFFBaseComponent* sender, TProgressInfo* info)>;
+using TTerminateEvent =
+    std::function<void(media::TFFBaseComponent* sender, const TTerminateInfo& info)>;
+
+class TCustomZUzezaVIV : public media::TFFBaseComponent {
+ public:
+  TCustomZUzezaVIV();
+  // Stops every task, waiting for each, frees them, and waits for notices still being delivered.
+  ~TCustomZUzezaVIV() override;
+  TCustomZUzezaVIV(const TCustomZUzezaVIV&) = delete;
+  TCustomZUzezaVIV& operator=(const TCustomZUzezaVIV&) = delete;
+
+  std::string Version() const { return "3.3"; }
+
+  // ---- Properties --------------------------------------------------------------------------
+
+  // Show converted frames in the previewer window / deliver them through OnPreviewBitmap.
+  // Setting either updates every existing task at once.
+  bool Preview() const { return preview_; }
+  void SetPreview(bool value);
+  bool PreviewBitmap() const { return previewBitmap_; }
+  void SetPreviewBitmap(bool value);
+  // Minimum time between two progress reports of a task, ms (default 500); 100 or less is stored
+  // as 100. A task takes the value when it starts.
+  int ProgressInterval() const { return progressInterval_; }
+  void SetProgressInterval(int milliseconds);
+  // Priority of the worker threads StartTask creates.
+  platform::TThreadPriority ThreadPriority() const { return threadPriority_; }
+  void SetThreadPriority(platform::TThreadPriority value) { threadPriority_ = value; }
+  // Deliver OnProgress and OnPreviewBitmap on the user-interface thread (default), waiting for it.
+  // OnCustomHook and OnTerminate are never handed over.
+  bool TriggerEventInMainThread() const { return triggerEventInMainThread_; }
+  void SetTriggerEventInMainThread(bool value) { triggerEventInMainThread_ = value; }
+
+  // ---- Events (assign them while no task runs) -------------------------------------------
+
+  // Every decoded video frame of a task whose output asked for it, on the worker thread, with the
+  // frame's canvas locked; the handler may draw on the bitmap.
+  TCustomHookEvent OnCustomHook;
+  TPreviewBitmapEvent OnPreviewBitmap;
+  TProgressEvent OnProgress;
+  // Once per task as it ends, then once with TaskIndex -1 after the last. With StartTask(n > 0) it
+  // arrives on a short-lived thread of the component (not the user-interface thread), in the
+  // order the tasks ended; an exception from the handler is logged and dropped. With
+  // StartTask(n <= 0) it is called in the thread that ended the task; an exception from the
+  // handler is logged at llError and the batch goes on as if the handler had returned.
+  TTerminateEvent OnTerminate;
+
+  // Text of the last failure of LoadAVLib, AddTask or SetOutputFile.
+  std::string LastErrMsg;
+  // A probe of the component's own, for opening a file and reading its properties.
+  media::TAVProbe& Probe() { return *probe_; }
+
+  // ---- Operations --------------------------------------------------------------------------
+  // AddTask, SetOutputFile, RemoveTask and StartTask throw std::runtime_error
+  // "Cannot <operation> while working." from StartTask until ClearTasks; ClearTasks throws
+  // "Cannot ClearTasks while working." until every task has ended.
+
+  // Loads the engine's media libraries from the folder ("" = the system's search). False with
+  // LastErrMsg on failure.
+  bool LoadAVLib(const std::string& libraryFolder);
+  bool AVLibLoaded() const;
+  // A new task with one input (options may be null). Returns its index, or -1 with LastErrMsg.
+  int AddTask(const std::string& fileName, const TInputOptions* options = nullptr);
+  // Adds one output to the task (options may be null). False with LastErrMsg on failure; an
+  // index that names no task is such a failure.
+  bool SetOutputFile(int taskIndex, const std::string& fileName,
+                     const TOutputOptions* options = nullptr);
+  // Frees the task; later tasks move down by one. Throws std::out_of_range for a bad index.
+  void RemoveTask(int taskIndex);
+  // Frees every task, empties LastErrMsg, and makes the component idle again.
+  void ClearTasks();
+  // Runs the list: maxRunning > 0 tasks at once on worker threads (each ending task starts the
+  // next; returns at once), or, with maxRunning <= 0, every task in turn in this thread,
+  // returning after the final notice. An empty list gets its final notice at once.
+  void StartTask(int maxRunning);
+  // Holds every worker at its next safe point / lets them go on.
+  void PauseTask();
+  void ResumeTask();
+  // Ends the run: running tasks are asked to stop, tasks not yet started end at once; each gets
+  // its termination notice, then the final notice follows. With wait, returns once every task's
+  // run has ended and its notice has been handed over; on the user-interface thread the wait
+  // keeps serving the hand-off. Called from inside one of this component's event handlers it does
+  // not wait (the task that raised the event cannot end before the handler returns). Does nothing
+  // before StartTask.
+  void StopTask(bool wait);
+  int TaskCount() const;
+  // The probe bound to input inputIndex of task taskIndex; nullptr when there is no such task or
+  // input (also once the task has run and released its inputs). Use it while no task runs.
+  media::TAVProbe* InputProbe(int taskIndex, int inputIndex);
+
+ protected:
+  // The task callbacks.
+  virtual void DoCustomHook(TCustomFFmpeg* task, media::TBitmap& bitmap, int frameNumber,
+                            int64_t pts, bool& update, bool& stopHook);
+  virtual void DoPreviewBitmap(TCustomFFmpeg* task, const media::TBitmap& bitmap, int64_t pts,
+                               int frameNumber);
+  virtual void DoProgress(TCustomFFmpeg* task, int fileIndex, int frameNumber, int fps,
+                          float quality, float bitRate, int64_t size, int64_t time, int64_t total);
+  virtual void DoTerminate(TCustomFFmpeg* task);
+
+ private:
+  void RefuseWhileWorking(const char* operation) const;
+  std::vector<std::shared_ptr<TFFmpeg>> Snapshot() const;  // the list as it is now
+  void UpdatePreviewFlags();
+  std::shared_ptr<TFFmpeg> TaskAt(int index) const;  // throws std::out_of_range
+  int IndexOf(const TCustomFFmpeg* task) const;        // -1 when not in the list
+  void StartNextTask();
+  void FinalNotice();  // under terminateEventLock_
+  void DeliverTerminate(const TTerminateInfo& info);
+  void DeliveryLoop();
+  // Runs a handler with this component marked as being inside one of its events on this thread.
+  template <typename Fn>
+  void CallHandler(const Fn& fn);
+  bool InsideOwnHandler() const;
+
+  std::unique_ptr<media::TAVProbe> probe_;
+
+  mutable std::mutex lock_;  // protects tasks_ and the counters and flags below
+  std::vector<std::shared_ptr<TFFmpeg>> tasks_;
+  int terminatedCount_ = 0;
+  int nextIndex_ = -1;
+  int stillToStart_ = 0;
+  bool allDone_ = false;
+  bool threaded_ = false;
+  bool working_ = false;
+  int verbose_ = 1;  // given to every task
+
+  std::atomic<bool> preview_{false};
+  std::atomic<bool> previewBitmap_{false};
+  std::atomic<int> progressInterval_{500};
+  std::atomic<platform::TThreadPriority> threadPriority_{platform::TThreadPriority::Normal};
+  std::atomic<bool> triggerEventInMainThread_{true};
+
+  // One lock and one record buffer per event kind.
+  std::mutex hookEventLock_;
+  std::mutex previewEventLock_;
+  std::mutex progressEventLock_;
+  std::recursive_mutex terminateEventLock_;  // a failed start ends its task inside DoTerminate
+  THookInfo hookInfo_;
+  TPreviewInfo previewInfo_;
+  TProgressInfo progressInfo_;
+  TTerminateInfo terminateInfo_;
+
+  // Notices of a threaded run wait here for the delivery thread, which ends when none is left.
+  std::mutex deliveryLock_;  // protects the queue and deliveryRunning_
+  std::deque<TTerminateInfo> deliveryQueue_;
+  bool deliveryRunning_ = false;
+  std::thread deliveryThread_;
+};
+
+class TZUzezaVIV final : public TCustomZUzezaVIV {};
+
+}  // namespace engine
