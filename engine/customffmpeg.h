@@ -261,6 +261,9 @@ class TCustomFFmpeg : public media::TFFBaseComponent {
  private:
   // Codec choice by name: nullptr for an empty name; throws FFmpegException with the message.
   const AVCodec* FindCodecByName(const std::string& name, int mediaType, bool encoder);
+  // The encoder named, or (no name) the muxer's usual one for the output's file name; nullptr
+  // when there is none. Throws for a refused name as FindCodecByName does.
+  const AVCodec* ChooseEncoder(const TOutputFile& output, const std::string& name, int mediaType);
   TOutputStream& NewOutputStream(TOutputFile& output, int mediaType);
   void AddVideoStream(TOutputFile& output);
   void AddAudioStream(TOutputFile& output);

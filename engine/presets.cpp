@@ -17,6 +17,31 @@ bool SameTextAscii(const char* a, const std::string& b) {
   return a[i] == '\0' && i == b.size();
 }
 
+// The device texts share one body; they differ in the entropy coder, partitions, B-frames and
+// rates. The tail pins what the encoder would otherwise choose by itself.
+#define DEVICE_HEAD(coder, partitions) \
+    "coder=" coder "\n"                \
+    "flags=+loop\n"                    \
+    "level=30\n"                       \
+    "cmp=+chroma\n"                    \
+    "partitions=" partitions "\n"      \
+    "me_method=umh\n"                  \
+    "subq=7\n"                         \
+    "me_range=16\n"                    \
+    "g=250\n"                          \
+    "keyint_min=25\n"                  \
+    "sc_threshold=40\n"                \
+    "i_qfactor=0.71\n"                 \
+    "b_strategy=1\n"                   \
+    "qcomp=0.6\n"                      \
+    "qmin=10\n"                        \
+    "qmax=51\n"                        \
+    "qdiff=4\n"
+#define DEVICE_MIDDLE "refs=1\n" "direct-pred=1\n" "trellis=2\n"
+#define DEVICE_TAIL                                                                        \
+    "bufsize=4000000\n" "bt=256000\n" "sc_threshold=40\n" "8x8dct=0\n" "weightb=0\n"    \
+    "wpredp=0\n" "b-pyramid=none\n" "mixed-refs=0\n"
+
 struct TPreset {
   const char* name;
   const char* text;
@@ -136,133 +161,14 @@ const TPreset kPresets[] = {
     {"libx264-veryslow_firstpass",
      "preset=veryslow\n"
      "fastfirstpass=1\n"},
-    {"libx264-psp",
-     "coder=1\n"
-     "flags=+loop\n"
-     "level=30\n"
-     "cmp=+chroma\n"
-     "partitions=i4x4,i8x8,p8x8,b8x8\n"
-     "me_method=umh\n"
-     "subq=7\n"
-     "me_range=16\n"
-     "g=250\n"
-     "keyint_min=25\n"
-     "sc_threshold=40\n"
-     "i_qfactor=0.71\n"
-     "b_strategy=1\n"
-     "qcomp=0.6\n"
-     "qmin=10\n"
-     "qmax=51\n"
-     "qdiff=4\n"
-     "bf=3\n"
-     "refs=1\n"
-     "direct-pred=1\n"
-     "trellis=2\n"
-     "b=1250000\n"
-     "maxrate=1500000\n"
-     "bufsize=4000000\n"
-     "bt=256000\n"
-     "sc_threshold=40\n"
-     "8x8dct=0\n"
-     "weightb=0\n"
-     "wpredp=0\n"
-     "b-pyramid=none\n"
-     "mixed-refs=0\n"},
-    {"libx264-ps3",
-     "coder=1\n"
-     "flags=+loop\n"
-     "level=30\n"
-     "cmp=+chroma\n"
-     "partitions=i4x4,i8x8,p8x8,b8x8\n"
-     "me_method=umh\n"
-     "subq=7\n"
-     "me_range=16\n"
-     "g=250\n"
-     "keyint_min=25\n"
-     "sc_threshold=40\n"
-     "i_qfactor=0.71\n"
-     "b_strategy=1\n"
-     "qcomp=0.6\n"
-     "qmin=10\n"
-     "qmax=51\n"
-     "qdiff=4\n"
-     "bf=3\n"
-     "refs=1\n"
-     "direct-pred=1\n"
-     "trellis=2\n"
-     "maxrate=3500000\n"
-     "bufsize=4000000\n"
-     "bt=256000\n"
-     "sc_threshold=40\n"
-     "8x8dct=0\n"
-     "weightb=0\n"
-     "wpredp=0\n"
-     "b-pyramid=none\n"
-     "mixed-refs=0\n"},
-    {"libx264-ipod",
-     "coder=0\n"
-     "flags=+loop\n"
-     "level=30\n"
-     "cmp=+chroma\n"
-     "partitions=i4x4,i8x8,p8x8\n"
-     "me_method=umh\n"
-     "subq=7\n"
-     "me_range=16\n"
-     "g=250\n"
-     "keyint_min=25\n"
-     "sc_threshold=40\n"
-     "i_qfactor=0.71\n"
-     "b_strategy=1\n"
-     "qcomp=0.6\n"
-     "qmin=10\n"
-     "qmax=51\n"
-     "qdiff=4\n"
-     "bf=0\n"
-     "refs=1\n"
-     "direct-pred=1\n"
-     "trellis=2\n"
-     "b=1000000\n"
-     "maxrate=1250000\n"
-     "bufsize=4000000\n"
-     "bt=256000\n"
-     "sc_threshold=40\n"
-     "8x8dct=0\n"
-     "weightb=0\n"
-     "wpredp=0\n"
-     "b-pyramid=none\n"
-     "mixed-refs=0\n"},
-    {"libx264-mp4",
-     "coder=1\n"
-     "flags=+loop\n"
-     "level=30\n"
-     "cmp=+chroma\n"
-     "partitions=i4x4,i8x8,p8x8,b8x8\n"
-     "me_method=umh\n"
-     "subq=7\n"
-     "me_range=16\n"
-     "g=250\n"
-     "keyint_min=25\n"
-     "sc_threshold=40\n"
-     "i_qfactor=0.71\n"
-     "b_strategy=1\n"
-     "qcomp=0.6\n"
-     "qmin=10\n"
-     "qmax=51\n"
-     "qdiff=4\n"
-     "bf=3\n"
-     "refs=1\n"
-     "direct-pred=1\n"
-     "trellis=2\n"
-     "b=1250000\n"
-     "maxrate=1500000\n"
-     "bufsize=4000000\n"
-     "bt=256000\n"
-     "sc_threshold=40\n"
-     "8x8dct=0\n"
-     "weightb=0\n"
-     "wpredp=0\n"
-     "b-pyramid=none\n"
-     "mixed-refs=0\n"},
+    {"libx264-psp", DEVICE_HEAD("1", "i4x4,i8x8,p8x8,b8x8") "bf=3\n" DEVICE_MIDDLE
+                        "b=1250000\n" "maxrate=1500000\n" DEVICE_TAIL},
+    {"libx264-ps3", DEVICE_HEAD("1", "i4x4,i8x8,p8x8,b8x8") "bf=3\n" DEVICE_MIDDLE
+                        "maxrate=3500000\n" DEVICE_TAIL},
+    {"libx264-ipod", DEVICE_HEAD("0", "i4x4,i8x8,p8x8") "bf=0\n" DEVICE_MIDDLE
+                         "b=1000000\n" "maxrate=1250000\n" DEVICE_TAIL},
+    {"libx264-mp4", DEVICE_HEAD("1", "i4x4,i8x8,p8x8,b8x8") "bf=3\n" DEVICE_MIDDLE
+                        "b=1250000\n" "maxrate=1500000\n" DEVICE_TAIL},
 };
 
 }  // namespace

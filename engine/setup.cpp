@@ -467,6 +467,14 @@ int TCustomFFmpeg::AddOutput(const std::string& fileName, bool join) {
   return OutputCount();
 }
 
+const AVCodec* TCustomFFmpeg::ChooseEncoder(const TOutputFile& output, const std::string& name,
+                                            int mediaType) {
+  if (const AVCodec* codec = FindCodecByName(name, mediaType, true)) return codec;
+  return ff::avcodec_find_encoder(ff::av_guess_codec(output.ctx->oformat, nullptr,
+                                                     output.fileName.c_str(), nullptr,
+                                                     static_cast<AVMediaType>(mediaType)));
+}
+
 TCustomFFmpeg::TOutputStream& TCustomFFmpeg::NewOutputStream(TOutputFile& output, int mediaType) {
   AVFormatContext* oc = output.ctx;
   const unsigned index = oc->nb_streams;
@@ -493,12 +501,7 @@ void TCustomFFmpeg::AddVideoStream(TOutputFile& output) {
     stream.st->sample_aspect_ratio = sar;
   } else {
     AVRational fps = s.frameRate.num && s.frameRate.den ? s.frameRate : AVRational{25, 1};
-    const AVCodec* codec = FindCodecByName(s.videoCodecName, AVMEDIA_TYPE_VIDEO, true);
-    if (!codec) {
-      const AVCodecID id = ff::av_guess_codec(oc->oformat, nullptr, output.fileName.c_str(),
-                                              nullptr, AVMEDIA_TYPE_VIDEO);
-      codec = ff::avcodec_find_encoder(id);
-    }
+    const AVCodec* codec = ChooseEncoder(output, s.videoCodecName, AVMEDIA_TYPE_VIDEO);
     stream.codec = codec;
     AVCodecContext* enc = stream.enc = ff::avcodec_alloc_context3(codec);
     if (!enc) throw FFmpegException("Could not alloc stream");
@@ -584,12 +587,7 @@ void TCustomFFmpeg::AddAudioStream(TOutputFile& output) {
     ff::av_channel_layout_default(&stream.st->codecpar->ch_layout, s.audioChannels);
     stream.st->codecpar->sample_rate = s.audioSampleRate;
   } else {
-    const AVCodec* codec = FindCodecByName(s.audioCodecName, AVMEDIA_TYPE_AUDIO, true);
-    if (!codec) {
-      const AVCodecID id = ff::av_guess_codec(oc->oformat, nullptr, output.fileName.c_str(),
-                                              nullptr, AVMEDIA_TYPE_AUDIO);
-      codec = ff::avcodec_find_encoder(id);
-    }
+    const AVCodec* codec = ChooseEncoder(output, s.audioCodecName, AVMEDIA_TYPE_AUDIO);
     stream.codec = codec;
     AVCodecContext* enc = stream.enc = ff::avcodec_alloc_context3(codec);
     if (!enc) throw FFmpegException("Could not alloc stream");
@@ -653,11 +651,8 @@ void TCustomFFmpeg::AddSubtitleStream(TOutputFile& output) {
   if (s.subtitleStreamCopy) {
     stream.copy = true;
   } else {
-    const AVCodec* codec = FindCodecByName(s.subtitleCodecName, AVMEDIA_TYPE_SUBTITLE, true);
     // Without a name the muxer's usual subtitle encoder is used, as for video and audio.
-    if (!codec)
-      codec = ff::avcodec_find_encoder(ff::av_guess_codec(
-          output.ctx->oformat, nullptr, output.fileName.c_str(), nullptr, AVMEDIA_TYPE_SUBTITLE));
+    const AVCodec* codec = ChooseEncoder(output, s.subtitleCodecName, AVMEDIA_TYPE_SUBTITLE);
     stream.codec = codec;
     stream.enc = ff::avcodec_alloc_context3(codec);
     if (!stream.enc) throw FFmpegException("Could not alloc stream");

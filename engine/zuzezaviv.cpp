@@ -425,6 +425,10 @@ void TCustomZUzezaVIV::DeliverTerminate(const TTerminateInfo& info) {
     return;
   }
   // In sequence: called here, and a failing handler does not stop the batch.
+  CallOnTerminate(info);
+}
+
+void TCustomZUzezaVIV::CallOnTerminate(const TTerminateInfo& info) {
   try {
     CallHandler([this, &info] { OnTerminate(this, info); });
   } catch (const std::exception& e) {
@@ -448,15 +452,7 @@ void TCustomZUzezaVIV::DeliveryLoop() {
       deliveryQueue_.pop_front();
     }
     if (!OnTerminate) continue;
-    // An exception ends this notice only; it is logged and dropped.
-    try {
-      CallHandler([this, &info] { OnTerminate(this, info); });
-    } catch (const std::exception& e) {
-      media::GetLogger().LogMessage(this, media::llError,
-                                    std::string("Error occurs OnTerminate: ") + e.what());
-    } catch (...) {
-      media::GetLogger().LogMessage(this, media::llError, "Error occurs OnTerminate");
-    }
+    CallOnTerminate(info);  // an exception ends this notice only: logged and dropped
   }
 }
 

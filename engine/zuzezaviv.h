@@ -140,6 +140,8 @@ class TCustomZUzezaVIV : public media::TFFBaseComponent {
   void FinalNotice();  // under terminateEventLock_
   void DeliverTerminate(const TTerminateInfo& info);
   void DeliveryLoop();
+  // Calls OnTerminate; an exception it raises is logged at llError and goes no further.
+  void CallOnTerminate(const TTerminateInfo& info);
   // Runs a handler with this component marked as being inside one of its events on this thread.
   template <typename Fn>
   void CallHandler(const Fn& fn);
