@@ -431,7 +431,7 @@ void TCustomAVProbe::GetVideoStreamInfo(int index, TVideoStreamInfo& info) {
   info.FrameRateDen = st->r_frame_rate.den;
 }
 
-bool TCustomAVProbe::IsAudioStream(int index) {
+bool TCustomAVProbe::StreamIsOfType(int index, int mediaType) {
   if (!formatContext_) {
     ReportError(AV_LOG_WARNING, kFileNotLoaded);
     return false;
@@ -440,20 +440,12 @@ bool TCustomAVProbe::IsAudioStream(int index) {
     ReportError(AV_LOG_ERROR, Format("stream index #%d is invalid.", index));
     return false;
   }
-  return formatContext_->streams[index]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO;
+  return formatContext_->streams[index]->codecpar->codec_type == mediaType;
 }
 
-bool TCustomAVProbe::IsVideoStream(int index) {
-  if (!formatContext_) {
-    ReportError(AV_LOG_WARNING, kFileNotLoaded);
-    return false;
-  }
-  if (index < 0 || index >= streamCount_) {
-    ReportError(AV_LOG_ERROR, Format("stream index #%d is invalid.", index));
-    return false;
-  }
-  return formatContext_->streams[index]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO;
-}
+bool TCustomAVProbe::IsAudioStream(int index) { return StreamIsOfType(index, AVMEDIA_TYPE_AUDIO); }
+
+bool TCustomAVProbe::IsVideoStream(int index) { return StreamIsOfType(index, AVMEDIA_TYPE_VIDEO); }
 
 std::string TCustomAVProbe::FileName() {
   if (!formatContext_) {

@@ -121,6 +121,8 @@ class TCustomAVProbe : public TFFBaseComponent {
   // Logs text with the probe as sender at a format-library level (AV_LOG_WARNING 24,
   // AV_LOG_ERROR 16) and keeps it in LastErrMsg.
   void ReportError(int level, const std::string& text);
+  // Whether stream index exists and is of the media type; reports a missing file or bad index.
+  bool StreamIsOfType(int index, int mediaType);
 
  private:
   // The stream the index names, or null after reporting why there is none.
