@@ -8,6 +8,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <ctime>
 #include <stdexcept>
 #include <string_view>
@@ -21,23 +22,6 @@
 
 namespace engine {
 namespace {
-
-std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
-std::string Format(const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  char buffer[1024];
-  const int needed = std::vsnprintf(buffer, sizeof buffer, format, args);
-  va_end(args);
-  if (needed < 0) return {};
-  if (static_cast<size_t>(needed) < sizeof buffer) return std::string(buffer, needed);
-  std::string text(static_cast<size_t>(needed) + 1, '\0');
-  va_start(args, format);
-  std::vsnprintf(text.data(), text.size(), format, args);
-  va_end(args);
-  text.resize(needed);
-  return text;
-}
 
 bool IsBlank(char c) { return static_cast<unsigned char>(c) <= ' '; }
 
@@ -157,7 +141,7 @@ int64_t ParseTimeOption(const std::string& name, const std::string& value, bool 
   int64_t microseconds = 0;
   if (ff::av_parse_time(&microseconds, value.c_str(), duration ? 1 : 0) < 0 ||
       microseconds == AV_NOPTS_VALUE)
-    throw FFmpegException(Format("Invalid %s value for %s: %s",
+    throw FFmpegException(media::FormatText("Invalid %s value for %s: %s",
                                  duration ? "duration" : "date", name.c_str(), value.c_str()));
   return microseconds;
 }
@@ -186,7 +170,7 @@ void ParseMatrix(const std::string& text, std::vector<uint16_t>& matrix) {
     matrix[i] = static_cast<uint16_t>(value);
     if (i == 63) break;
     if (comma == std::string::npos)
-      throw FFmpegException(Format("Syntax error in matrix \"%s\" at coeff %d", text.c_str(), i));
+      throw FFmpegException(media::FormatText("Syntax error in matrix \"%s\" at coeff %d", text.c_str(), i));
     pos = comma + 1;
   }
 }
@@ -247,7 +231,7 @@ void TCustomFFmpeg::SetOption(const std::string& name, const std::string& value)
        [](TCustomFFmpeg& t, const std::string&, const std::string& v) {
          if (t.state_.streamMaps.size() >= static_cast<size_t>(MAX_STREAM_MAPS))
            throw FFmpegException(
-               Format("Too many stream maps: at most %d are allowed", MAX_STREAM_MAPS));
+               media::FormatText("Too many stream maps: at most %d are allowed", MAX_STREAM_MAPS));
          TStreamMap map;
          size_t pos = 0;
          map.file = static_cast<int>(ReadCInteger(v, pos));
@@ -268,7 +252,7 @@ void TCustomFFmpeg::SetOption(const std::string& name, const std::string& value)
        [](TCustomFFmpeg& t, const std::string&, const std::string& v) {
          if (t.state_.metaDataMaps.size() >= static_cast<size_t>(MAX_META_DATA_MAPS))
            throw FFmpegException(
-               Format("Too many metadata maps: at most %d are allowed", MAX_META_DATA_MAPS));
+               media::FormatText("Too many metadata maps: at most %d are allowed", MAX_META_DATA_MAPS));
          TMetaDataMap map;
          size_t pos = 0;
          map.outFile = static_cast<int>(ReadCInteger(v, pos));
@@ -299,11 +283,11 @@ void TCustomFFmpeg::SetOption(const std::string& name, const std::string& value)
          SkipSeparator(v, pos);
          const double scale = ReadCReal(v, pos);
          if (stream >= MAX_STREAMS)
-           throw FFmpegException(Format("stream index over MAX_STREAMS(%d)", MAX_STREAMS));
+           throw FFmpegException(media::FormatText("stream index over MAX_STREAMS(%d)", MAX_STREAMS));
          if (stream < 0)
-           throw FFmpegException(Format("Invalid stream index %ld for option itsscale", stream));
+           throw FFmpegException(media::FormatText("Invalid stream index %ld for option itsscale", stream));
          if (t.InputCount() >= MAX_FILES)
-           throw FFmpegException(Format("Too many input files (at most %d)", MAX_FILES));
+           throw FFmpegException(media::FormatText("Too many input files (at most %d)", MAX_FILES));
          t.state_.inputFilesTsScale[t.InputCount()][stream] = scale;
        }},
       {"timestamp",
@@ -367,7 +351,7 @@ void TCustomFFmpeg::SetOption(const std::string& name, const std::string& value)
          const int count = StrToInt(v);
          if (count < 0)
            throw FFmpegException(
-               Format("Invalid value \"%s\" for option \"%s\", 0 (automatic) or more is required",
+               media::FormatText("Invalid value \"%s\" for option \"%s\", 0 (automatic) or more is required",
                       v.c_str(), n.c_str()));
          t.state_.threadCount = count;
        }},
@@ -440,7 +424,7 @@ void TCustomFFmpeg::SetOption(const std::string& name, const std::string& value)
          }
          const AVPixelFormat format = ff::av_get_pix_fmt(v.c_str());
          if (format == AV_PIX_FMT_NONE)
-           throw FFmpegException(Format("Unknown pixel format requested: %s", v.c_str()));
+           throw FFmpegException(media::FormatText("Unknown pixel format requested: %s", v.c_str()));
          t.state_.framePixFmt = format;
        }},
       {"croptop",
@@ -521,7 +505,7 @@ void TCustomFFmpeg::SetOption(const std::string& name, const std::string& value)
          char clock[16];
          std::strftime(clock, sizeof clock, "%H%M%S", &local);
          const std::string folder = platform::ExecutableFolder() + "/";
-         t.state_.vstatsFileName = Format("%svstats_%s.log", folder.c_str(), clock);
+         t.state_.vstatsFileName = media::FormatText("%svstats_%s.log", folder.c_str(), clock);
        }},
       {"vstats_file",
        [](TCustomFFmpeg& t, const std::string&, const std::string& v) {
@@ -568,13 +552,13 @@ void TCustomFFmpeg::SetOption(const std::string& name, const std::string& value)
          const size_t colon = v.find(':');
          if (colon == std::string::npos || colon == 0 || colon + 1 == v.size())
            throw FFmpegException(
-               Format("Invalid value \"%s\" for option \"%s\", required syntax is \"index:value\"",
+               media::FormatText("Invalid value \"%s\" for option \"%s\", required syntax is \"index:value\"",
                       v.c_str(), n.c_str()));
          const int index = StrToInt(v.substr(0, colon));
          const int id = StrToInt(v.substr(colon + 1));
          if (index < 0 || index >= MAX_STREAMS)
            throw FFmpegException(
-               Format("Invalid stream index %d for option \"%s\", it must be 0 to %d", index,
+               media::FormatText("Invalid stream index %d for option \"%s\", it must be 0 to %d", index,
                       n.c_str(), MAX_STREAMS - 1));
          t.state_.streamidMap[index] = id;
        }},
@@ -670,7 +654,7 @@ void TCustomFFmpeg::SetOption(const std::string& name, const std::string& value)
          filter.name = CurrentBitstreamFilterName(Trim(text.substr(0, equals)));
          if (equals != std::string::npos) filter.args = text.substr(equals + 1);
          if (filter.name.empty() || !ff::av_bsf_get_by_name(filter.name.c_str()))
-           throw FFmpegException(Format("Unknown bitstream filter %s", text.c_str()));
+           throw FFmpegException(media::FormatText("Unknown bitstream filter %s", text.c_str()));
          std::vector<TBitstreamFilterSpec>& chain =
              n[0] == 'a'   ? t.state_.audioBitstreamFilters
              : n[0] == 'v' ? t.state_.videoBitstreamFilters
@@ -765,36 +749,39 @@ const char* const kHorizontalCropMessage =
 const char* const kCropDeprecated = "CropXXX is deprecated in favor of the crop avfilter";
 }  // namespace
 
-void TCustomFFmpeg::SetCropTop(int value) {
+namespace {
+
+// A crop band: ignored when not positive, refused when it leaves no picture, else stored and
+// taken off the frame's extent along that axis.
+void ApplyCropBand(int value, int& band, int& extent, const char* outsideMessage,
+                   const std::function<void()>& logDeprecated) {
   if (value <= 0) return;
-  if (value >= state_.frameHeight) throw FFmpegException(kVerticalCropMessage);
-  Log(media::llWarning, kCropDeprecated);
-  state_.frameTopBand = value;
-  state_.frameHeight -= value;
+  if (value >= extent) throw FFmpegException(outsideMessage);
+  logDeprecated();
+  band = value;
+  extent -= value;
+}
+
+}  // namespace
+
+void TCustomFFmpeg::SetCropTop(int value) {
+  ApplyCropBand(value, state_.frameTopBand, state_.frameHeight, kVerticalCropMessage,
+                [this] { Log(media::llWarning, kCropDeprecated); });
 }
 
 void TCustomFFmpeg::SetCropBottom(int value) {
-  if (value <= 0) return;
-  if (value >= state_.frameHeight) throw FFmpegException(kVerticalCropMessage);
-  Log(media::llWarning, kCropDeprecated);
-  state_.frameBottomBand = value;
-  state_.frameHeight -= value;
+  ApplyCropBand(value, state_.frameBottomBand, state_.frameHeight, kVerticalCropMessage,
+                [this] { Log(media::llWarning, kCropDeprecated); });
 }
 
 void TCustomFFmpeg::SetCropLeft(int value) {
-  if (value <= 0) return;
-  if (value >= state_.frameWidth) throw FFmpegException(kHorizontalCropMessage);
-  Log(media::llWarning, kCropDeprecated);
-  state_.frameLeftBand = value;
-  state_.frameWidth -= value;
+  ApplyCropBand(value, state_.frameLeftBand, state_.frameWidth, kHorizontalCropMessage,
+                [this] { Log(media::llWarning, kCropDeprecated); });
 }
 
 void TCustomFFmpeg::SetCropRight(int value) {
-  if (value <= 0) return;
-  if (value >= state_.frameWidth) throw FFmpegException(kHorizontalCropMessage);
-  Log(media::llWarning, kCropDeprecated);
-  state_.frameRightBand = value;
-  state_.frameWidth -= value;
+  ApplyCropBand(value, state_.frameRightBand, state_.frameWidth, kHorizontalCropMessage,
+                [this] { Log(media::llWarning, kCropDeprecated); });
 }
 
 void TCustomFFmpeg::SetAudioChannels(int channels) {
@@ -911,7 +898,7 @@ void TCustomFFmpeg::ApplyPreset(const std::string& option, const std::string& va
     // Otherwise the value names a preset file.
     std::vector<uint8_t> buffer;
     if (media::ReadWholeFile(value, buffer) != 0)
-      throw FFmpegException(Format("Preset \"%s\" not found", value.c_str()));
+      throw FFmpegException(media::FormatText("Preset \"%s\" not found", value.c_str()));
     text.assign(reinterpret_cast<const char*>(buffer.data()), buffer.size() - 1);
   }
 
@@ -928,7 +915,7 @@ void TCustomFFmpeg::ApplyPreset(const std::string& option, const std::string& va
     const std::string argument = equals == std::string::npos ? "" : Trim(line.substr(equals + 1));
     if (key.empty() || argument.empty())
       throw FFmpegException(
-          Format("%s: Invalid syntax: \"%s\"", presetName.c_str(), line.c_str()));
+          media::FormatText("%s: Invalid syntax: \"%s\"", presetName.c_str(), line.c_str()));
     if (SameTextAscii(key, "acodec")) {
       SetAudioCodec(argument);
     } else if (SameTextAscii(key, "vcodec")) {
@@ -936,7 +923,7 @@ void TCustomFFmpeg::ApplyPreset(const std::string& option, const std::string& va
     } else if (SameTextAscii(key, "scodec")) {
       SetSubtitleCodec(argument);
     } else if (!SetStoreOption(*this, key, argument)) {
-      throw FFmpegException(Format("%s: Invalid option or argument: \"%s\", parsed as \"%s\" = \"%s\"",
+      throw FFmpegException(media::FormatText("%s: Invalid option or argument: \"%s\", parsed as \"%s\" = \"%s\"",
                                    presetName.c_str(), line.c_str(), key.c_str(),
                                    argument.c_str()));
     }
@@ -1013,7 +1000,7 @@ void TCustomFFmpeg::SetTarget(const std::string& kind, const std::string& norm,
   // option, which no user can mend, so it is reported rather than ignored.
   auto store = [this, &kind](const char* name, const char* value) {
     if (!genericOptions_->Set(name, value))
-      throw FFmpegException(Format("Target \"%s\": option %s=%s was refused", kind.c_str(), name,
+      throw FFmpegException(media::FormatText("Target \"%s\": option %s=%s was refused", kind.c_str(), name,
                                    value));
   };
   auto defaultAspect = [this](const char* aspect) {

@@ -1,5 +1,4 @@
 // Opening a task's inputs and outputs and creating the output streams from the option state.
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -16,11 +15,6 @@
 namespace engine {
 namespace {
 
-std::string Format(const char* format, auto... args) {
-  char buffer[2048];
-  std::snprintf(buffer, sizeof buffer, format, args...);
-  return buffer;
-}
 
 // Encoders of names this build does not have, replaced by the encoder that took their place.
 // The native vorbis encoder is experimental; its non-experimental counterpart takes its name.
@@ -85,11 +79,6 @@ void SetMuxerOption(AVFormatContext* oc, const char* name, int64_t value) {
     ff::av_opt_set_int(oc, name, value, AV_OPT_SEARCH_CHILDREN);
 }
 
-int64_t FileSize(const std::string& fileName) {
-  struct stat st {};
-  if (::stat(fileName.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
-  return st.st_size;
-}
 
 }  // namespace
 
@@ -99,7 +88,7 @@ TCustomFFmpeg::TOutputFile::~TOutputFile() {
   media::CloseOutputFile(ctx);
   ff::avformat_free_context(ctx);
   // Nothing was written: leave no empty file that looks like a result.
-  if (!fileName.empty() && FileSize(fileName) == 0) ::unlink(fileName.c_str());
+  if (!fileName.empty() && media::GetFileSize(fileName) == 0) ::unlink(fileName.c_str());
 }
 
 const AVCodec* TCustomFFmpeg::FindCodecByName(const std::string& name, int mediaType,
@@ -123,18 +112,18 @@ const AVCodec* TCustomFFmpeg::FindCodecByName(const std::string& name, int media
       }
     }
   }
-  if (!codec) throw FFmpegException(Format("Unknown %s '%s'", kind, name.c_str()));
+  if (!codec) throw FFmpegException(media::FormatText("Unknown %s '%s'", kind, name.c_str()));
   if (codec->type != mediaType)
-    throw FFmpegException(Format("Invalid %s type '%s'", kind, name.c_str()));
+    throw FFmpegException(media::FormatText("Invalid %s type '%s'", kind, name.c_str()));
   if ((codec->capabilities & AV_CODEC_CAP_EXPERIMENTAL) && !experimentalAllowed) {
-    std::string message = Format(
+    std::string message = media::FormatText(
         "%s '%s' is experimental and might produce bad results.\r\nAdd '-strict experimental' if "
         "you want to use it.",
         encoder ? "Encoder" : "Decoder", codec->name);
     const AVCodec* usual =
         encoder ? ff::avcodec_find_encoder(codec->id) : ff::avcodec_find_decoder(codec->id);
     if (usual && !(usual->capabilities & AV_CODEC_CAP_EXPERIMENTAL))
-      message += Format("\r\nOr use the non experimental %s '%s'.", kind, usual->name);
+      message += media::FormatText("\r\nOr use the non experimental %s '%s'.", kind, usual->name);
     throw FFmpegException(message);
   }
   return codec;
@@ -154,12 +143,12 @@ bool TCustomFFmpeg::OpenInput(const std::string& fileName) {
   } clearInputOnly{s};
 
   if (InputCount() >= MAX_FILES)
-    throw FFmpegException(Format("Too many input files (at most %d)", MAX_FILES));
+    throw FFmpegException(media::FormatText("Too many input files (at most %d)", MAX_FILES));
 
   const AVInputFormat* fmt = nullptr;
   if (!s.formatName.empty()) {
     fmt = ff::av_find_input_format(s.formatName.c_str());
-    if (!fmt) throw FFmpegException(Format("Unknown input format: \"%s\"", s.formatName.c_str()));
+    if (!fmt) throw FFmpegException(media::FormatText("Unknown input format: \"%s\"", s.formatName.c_str()));
     s.formatName.clear();
   }
 
@@ -172,9 +161,9 @@ bool TCustomFFmpeg::OpenInput(const std::string& fileName) {
   ff::av_dict_set(&options, "channels", std::to_string(s.audioChannels).c_str(), 0);
   if (s.frameRate.num > 0 && s.frameRate.den > 0)
     ff::av_dict_set(&options, "framerate",
-                    Format("%d/%d", s.frameRate.num, s.frameRate.den).c_str(), 0);
+                    media::FormatText("%d/%d", s.frameRate.num, s.frameRate.den).c_str(), 0);
   if (s.frameWidth > 0 && s.frameHeight > 0)
-    ff::av_dict_set(&options, "video_size", Format("%dx%d", s.frameWidth, s.frameHeight).c_str(),
+    ff::av_dict_set(&options, "video_size", media::FormatText("%dx%d", s.frameWidth, s.frameHeight).c_str(),
                     0);
   if (s.framePixFmt >= 0)
     ff::av_dict_set(&options, "pixel_format",
@@ -245,7 +234,7 @@ bool TCustomFFmpeg::OpenInput(const std::string& fileName) {
     infoResult = ff::avformat_find_stream_info(ic, nullptr);
   }
   if (infoResult < 0 && s.verbose >= 0) {
-    const std::string message = Format("%s: could not find codec parameters", fileName.c_str());
+    const std::string message = media::FormatText("%s: could not find codec parameters", fileName.c_str());
     Log(media::llVerbose, message);
     return fail(message);
   }
@@ -329,13 +318,13 @@ int TCustomFFmpeg::AddOutput(const std::string& fileName, bool join) {
     return -1;
   }
   if (OutputCount() >= MAX_FILES)
-    throw FFmpegException(Format("Too many output files (at most %d)", MAX_FILES));
+    throw FFmpegException(media::FormatText("Too many output files (at most %d)", MAX_FILES));
 
   const AVOutputFormat* ofmt;
   if (!s.formatName.empty()) {
     ofmt = ff::av_guess_format(s.formatName.c_str(), nullptr, nullptr);
     if (!ofmt) {
-      LastErrMsg = Format("Requested output format '%s' is not a suitable output format",
+      LastErrMsg = media::FormatText("Requested output format '%s' is not a suitable output format",
                           s.formatName.c_str());
       return -1;
     }
@@ -343,7 +332,7 @@ int TCustomFFmpeg::AddOutput(const std::string& fileName, bool join) {
   } else {
     ofmt = ff::av_guess_format(nullptr, fileName.c_str(), nullptr);
     if (!ofmt) {
-      LastErrMsg = Format("Unable to find a suitable output format for '%s'", fileName.c_str());
+      LastErrMsg = media::FormatText("Unable to find a suitable output format for '%s'", fileName.c_str());
       return -1;
     }
   }
@@ -387,21 +376,21 @@ int TCustomFFmpeg::AddOutput(const std::string& fileName, bool join) {
       try {
         AddVideoStream(*output);
       } catch (const std::exception& e) {
-        throw FFmpegException(Format("new_video_stream fail: %s", e.what()));
+        throw FFmpegException(media::FormatText("new_video_stream fail: %s", e.what()));
       }
     }
     if (useAudio) {
       try {
         AddAudioStream(*output);
       } catch (const std::exception& e) {
-        throw FFmpegException(Format("new_audio_stream fail: %s", e.what()));
+        throw FFmpegException(media::FormatText("new_audio_stream fail: %s", e.what()));
       }
     }
     if (useSubtitle && !s.subtitleDisable) {
       try {
         AddSubtitleStream(*output);
       } catch (const std::exception& e) {
-        throw FFmpegException(Format("new_subtitle_stream fail: %s", e.what()));
+        throw FFmpegException(media::FormatText("new_subtitle_stream fail: %s", e.what()));
       }
     }
   } catch (const FFmpegException& e) {

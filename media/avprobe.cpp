@@ -27,11 +27,6 @@ namespace {
 constexpr char kFileNotLoaded[] = "file not loaded.";
 constexpr AVRational kMicroseconds = {1, 1000000};
 
-std::string Format(const char* format, auto... args) {
-  char buffer[256];
-  const int n = std::snprintf(buffer, sizeof buffer, format, args...);
-  return std::string(buffer, n < 0 ? 0 : std::min<size_t>(n, sizeof buffer - 1));
-}
 
 // ID3 frame names as they may still appear as metadata keys, and the plain names shown for them.
 struct DisplayKey {
@@ -168,7 +163,7 @@ std::string RatePart(double d, const char* suffix) {
 // "s.uuuuuu" of a time in microseconds.
 std::string SecondsText(int64_t us) {
   const uint64_t magnitude = us < 0 ? 0 - static_cast<uint64_t>(us) : static_cast<uint64_t>(us);
-  return Format("%s%llu.%.6llu", us < 0 ? "-" : "",
+  return FormatText("%s%llu.%.6llu", us < 0 ? "-" : "",
                 static_cast<unsigned long long>(magnitude / 1000000),
                 static_cast<unsigned long long>(magnitude % 1000000));
 }
@@ -387,12 +382,12 @@ AVStream* TCustomAVProbe::StreamFor(int index, int mediaType) {
       return nullptr;
     }
   } else if (index >= streamCount_) {
-    ReportError(AV_LOG_ERROR, Format("stream index #%d is invalid.", index));
+    ReportError(AV_LOG_ERROR, FormatText("stream index #%d is invalid.", index));
     return nullptr;
   }
   AVStream* st = formatContext_->streams[index];
   if (st->codecpar->codec_type != mediaType) {
-    ReportError(AV_LOG_ERROR, Format(audio ? "stream #%d is not audio stream."
+    ReportError(AV_LOG_ERROR, FormatText(audio ? "stream #%d is not audio stream."
                                            : "stream #%d is not video stream.",
                                      index));
     return nullptr;
@@ -437,7 +432,7 @@ bool TCustomAVProbe::StreamIsOfType(int index, int mediaType) {
     return false;
   }
   if (index < 0 || index >= streamCount_) {
-    ReportError(AV_LOG_ERROR, Format("stream index #%d is invalid.", index));
+    ReportError(AV_LOG_ERROR, FormatText("stream index #%d is invalid.", index));
     return false;
   }
   return formatContext_->streams[index]->codecpar->codec_type == mediaType;
@@ -489,13 +484,13 @@ void TCustomAVProbe::AddStreamLine(std::string& out, int index) {
   const AVStream* st = ic->streams[index];
   const AVCodecParameters* par = st->codecpar;
 
-  std::string line = Format("Stream #%d", index);
-  if (ic->iformat && (ic->iformat->flags & AVFMT_SHOW_IDS)) line += Format("[0x%x]", st->id);
+  std::string line = FormatText("Stream #%d", index);
+  if (ic->iformat && (ic->iformat->flags & AVFMT_SHOW_IDS)) line += FormatText("[0x%x]", st->id);
   if (const AVDictionaryEntry* lang = ff::av_dict_get(st->metadata, "language", nullptr, 0))
     line += std::string("(") + lang->value + ")";
   int64_t gcd = ff::av_gcd(st->time_base.num, st->time_base.den);
   if (gcd == 0) gcd = 1;
-  line += Format(", %lld/%lld", static_cast<long long>(st->time_base.num / gcd),
+  line += FormatText(", %lld/%lld", static_cast<long long>(st->time_base.num / gcd),
                  static_cast<long long>(st->time_base.den / gcd));
   line += ": " + CodecDescription(st);
 
@@ -504,7 +499,7 @@ void TCustomAVProbe::AddStreamLine(std::string& out, int index) {
     int darNum = 0, darDen = 0;
     ff::av_reduce(&darNum, &darDen, int64_t(par->width) * st->sample_aspect_ratio.num,
                   int64_t(par->height) * st->sample_aspect_ratio.den, 1024 * 1024);
-    line += Format(", PAR %d:%d DAR %d:%d", st->sample_aspect_ratio.num,
+    line += FormatText(", PAR %d:%d DAR %d:%d", st->sample_aspect_ratio.num,
                    st->sample_aspect_ratio.den, darNum, darDen);
   }
 
@@ -550,7 +545,7 @@ std::string TCustomAVProbe::FileInfoText() {
   if (info.StartTime >= 0) add("StartTime: " + SecondsText(info.StartTime));
   add(info.BitRate < 1
           ? std::string("Bit Rate: N/A")
-          : Format("Bit Rate: %lld kb/s", static_cast<long long>(info.BitRate / 1000)));
+          : FormatText("Bit Rate: %lld kb/s", static_cast<long long>(info.BitRate / 1000)));
   if (info.Timestamp > 0) {
     const time_t t = static_cast<time_t>(info.Timestamp);
     std::tm local{};
@@ -566,7 +561,7 @@ std::string TCustomAVProbe::FileInfoText() {
     // Today's demuxers name the service "service_provider" and "service_name".
     const std::string provider = TagText(program->metadata, {"provider_name", "service_provider"});
     const std::string name = TagText(program->metadata, {"name", "service_name"});
-    add(Format("Program %d ", program->id) + (provider.empty() ? "N/A" : provider) + "@" +
+    add(FormatText("Program %d ", program->id) + (provider.empty() ? "N/A" : provider) + "@" +
         (name.empty() ? "N/A" : name));
     AddMetadataLines(out, program->metadata, "  ");
     for (unsigned k = 0; k < program->nb_stream_indexes; ++k) {

@@ -9,6 +9,7 @@
 #include <stdexcept>
 
 #include "media/ffapi.h"
+#include "media/ffutils.h"
 #include "media/fflogger.h"
 #include "media/unicodeprotocol.h"
 
@@ -113,13 +114,6 @@ std::string SystemText(const char* text) {
   return s;
 }
 
-std::string Format(const char* fmt, const std::string& a, const std::string& b,
-                   const std::string& c = {}) {
-  char buf[4096];
-  std::snprintf(buf, sizeof buf, fmt, a.c_str(), b.c_str(), c.c_str());
-  return buf;
-}
-
 // Flags of every dlopen. Sanitizer builds keep unloaded modules mapped: the system libraries'
 // one-time allocations would otherwise be reported as leaks once their data is unmapped.
 #ifdef VC_SANITIZE_BUILD
@@ -185,7 +179,8 @@ void TFFmpegLoader::Bind(TLibrary lib, void* handle, const std::string& fileName
       const std::string text = SystemText(dlerror());
       clear();
       throw std::runtime_error(
-          Format("Load function %s@%s error: %s", item.entries[i].name, fileName, text));
+          FormatText("Load function %s@%s error: %s", item.entries[i].name, fileName.c_str(),
+                     text.c_str()));
     }
     item.entries[i].set(address);
   }
@@ -195,10 +190,9 @@ void TFFmpegLoader::Bind(TLibrary lib, void* handle, const std::string& fileName
     const int found = item.runtimeMajor();
     if (found != headerMajor) {
       clear();
-      throw std::runtime_error(Format("Load library %s error: %s", status_[lib].path,
-                                      "major version " + std::to_string(found) +
-                                          " found, version " + std::to_string(headerMajor) +
-                                          " required"));
+      throw std::runtime_error(
+          FormatText("Load library %s error: major version %d found, version %d required",
+                     status_[lib].path.c_str(), found, headerMajor));
     }
   }
 }
@@ -218,7 +212,7 @@ bool TFFmpegLoader::LoadLib(TLibrary lib) {
     st.handle = OpenModule(folder, file, error);
     st.path = WithSlash(folder) + file;
     if (!st.handle) {
-      lastErrMsg_ = Format("Load library %s error: %s", folder + file, error);
+      lastErrMsg_ = FormatText("Load library %s error: %s", (folder + file).c_str(), error.c_str());
       UnloadLib(lib);
       return false;
     }

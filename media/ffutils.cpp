@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <cstdarg>
 #include <cstdio>
 #include <ctime>
 #include <memory>
@@ -15,12 +16,6 @@
 
 namespace media {
 namespace {
-
-std::string Format(const char* format, auto... args) {
-  char buffer[128];
-  const int n = std::snprintf(buffer, sizeof buffer, format, args...);
-  return std::string(buffer, n < 0 ? 0 : std::min<size_t>(n, sizeof buffer - 1));
-}
 
 // Leading and trailing characters up to the space (control characters included) removed.
 std::string Trim(const char* text) {
@@ -58,11 +53,27 @@ std::string CodecName(AVCodecID id, unsigned tag, const AVCodec* attached, bool 
                          static_cast<char>((tag >> 24) & 0xff)};
   bool printable = true;
   for (char c : chars) printable = printable && c >= 32 && c <= 126;
-  if (printable) return std::string(chars, 4) + Format(" / 0x%04X", tag);
-  return Format("0x%04x", tag);
+  if (printable) return std::string(chars, 4) + FormatText(" / 0x%04X", tag);
+  return FormatText("0x%04x", tag);
 }
 
 }  // namespace
+
+std::string FormatText(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  char buffer[1024];
+  const int needed = std::vsnprintf(buffer, sizeof buffer, format, args);
+  va_end(args);
+  if (needed < 0) return {};
+  if (static_cast<size_t>(needed) < sizeof buffer) return std::string(buffer, needed);
+  std::string text(static_cast<size_t>(needed) + 1, '\0');
+  va_start(args, format);
+  std::vsnprintf(text.data(), text.size(), format, args);
+  va_end(args);
+  text.resize(needed);
+  return text;
+}
 
 std::string AVErrorToStr(const std::string& name, int code) {
   const char* text = nullptr;
@@ -88,7 +99,7 @@ std::string AVErrorToStr(const std::string& name, int code) {
     case AVERROR(EFBIG): text = "File too large"; break;
     case AVERROR(EROFS): text = "Read-only file system"; break;
     case AVERROR(ENAMETOOLONG): text = "File name too long"; break;
-    default: return name + ": " + Format("Error number %d occurred", code);
+    default: return name + ": " + FormatText("Error number %d occurred", code);
   }
   return name + ": " + text;
 }
@@ -97,7 +108,7 @@ std::string DurationToStr(int64_t t) {
   if (t == AV_NOPTS_VALUE) return "N/A";
   if (t < 0) return "-" + DurationToStr(-t);  // -t cannot overflow: INT64_MIN is AV_NOPTS_VALUE
   const int64_t seconds = t / 1000000;
-  return Format("%.2lld:%.2d:%.2d.%.3d", static_cast<long long>(seconds / 3600),
+  return FormatText("%.2lld:%.2d:%.2d.%.3d", static_cast<long long>(seconds / 3600),
                 static_cast<int>(seconds / 60 % 60), static_cast<int>(seconds % 60),
                 static_cast<int>(t % 1000000 / 1000));
 }

@@ -16,6 +16,9 @@ extern "C" {
 
 namespace media {
 
+// printf-style formatting into a string of any length.
+std::string FormatText(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
 // name + ": " + the text of a library error code. The old fixed table stays as it is (-22 keeps
 // "Invalid data found when processing input"); today's codes of the same meaning share its
 // texts: AVERROR_EOF "End of file", AVERROR_INVALIDDATA "Invalid data found when processing
