@@ -19,29 +19,13 @@
 #include "media/ffapi.h"
 #include "media/ffutils.h"
 #include "platform/paths.h"
+#include "platform/text.h"
 
 namespace engine {
 namespace {
 
-bool IsBlank(char c) { return static_cast<unsigned char>(c) <= ' '; }
 
-std::string Trim(std::string_view text) {
-  size_t begin = 0, end = text.size();
-  while (begin < end && IsBlank(text[begin])) ++begin;
-  while (end > begin && IsBlank(text[end - 1])) --end;
-  return std::string(text.substr(begin, end - begin));
-}
 
-bool SameTextAscii(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
 
 // Strict decimal conversions: surrounding blanks are allowed, anything else that is not part of
 // the number is not. Malformed or out-of-range text raises std::invalid_argument naming it.
@@ -54,7 +38,7 @@ bool DropPlusSign(std::string& number) {
 
 template <typename T>
 bool ParseInteger(const std::string& text, T& value) {
-  std::string number = Trim(text);
+  std::string number = platform::TrimText(text);
   if (!DropPlusSign(number) || number.empty()) return false;
   const char* end = number.data() + number.size();
   const auto [ptr, ec] = std::from_chars(number.data(), end, value);
@@ -76,7 +60,7 @@ int64_t StrToInt64(const std::string& text) {
 }
 
 bool ParseReal(const std::string& text, double& value) {
-  std::string number = Trim(text);
+  std::string number = platform::TrimText(text);
   if (!DropPlusSign(number) || number.empty()) return false;
   const char* end = number.data() + number.size();
   const auto [ptr, ec] = std::from_chars(number.data(), end, value);
@@ -107,7 +91,7 @@ long ReadCInteger(const std::string& text, size_t& pos) {
 
 double ReadCReal(const std::string& text, size_t& pos) {
   size_t p = pos;
-  while (p < text.size() && IsBlank(text[p])) ++p;
+  while (p < text.size() && static_cast<unsigned char>(text[p]) <= ' ') ++p;
   if (p < text.size() && text[p] == '+') ++p;
   double value = 0;
   const char* begin = text.data() + p;
@@ -192,9 +176,9 @@ std::string CurrentBitstreamFilterName(const std::string& name) {
 // vocabulary, while the libraries' option of that name is the sample aspect ratio, so it always
 // goes to the aspect setter instead.
 bool SetStoreOption(TCustomFFmpeg& task, const std::string& name, const std::string& value) {
-  const std::string trimmed = Trim(name);
+  const std::string trimmed = platform::TrimText(name);
   if (trimmed == "aspect") {
-    task.SetAspect(Trim(value));
+    task.SetAspect(platform::TrimText(value));
     return true;
   }
   // With a media letter in front the store would reach the sample aspect option as well.
@@ -334,7 +318,7 @@ void TCustomFFmpeg::SetOption(const std::string& name, const std::string& value)
        }},
       {"target",
        [](TCustomFFmpeg& t, const std::string&, const std::string& v) {
-         const std::string text = Trim(v);
+         const std::string text = platform::TrimText(v);
          std::string norm = "auto", kind = text;
          for (const char* prefix : {"pal-", "ntsc-", "film-"}) {
            const std::string p = prefix;
@@ -418,7 +402,7 @@ void TCustomFFmpeg::SetOption(const std::string& name, const std::string& value)
            for (int i = -1; i <= 66; ++i) {
              line[0] = '\0';
              ff::av_get_pix_fmt_string(line, sizeof line, static_cast<AVPixelFormat>(i));
-             t.Log(media::llInfo, Trim(line));
+             t.Log(media::llInfo, platform::TrimText(line));
            }
            return;
          }
@@ -603,7 +587,7 @@ void TCustomFFmpeg::SetOption(const std::string& name, const std::string& value)
            for (int i = -1; i <= 4; ++i) {
              line[0] = '\0';
              ff::av_get_sample_fmt_string(line, sizeof line, static_cast<AVSampleFormat>(i));
-             t.Log(media::llInfo, Trim(line));
+             t.Log(media::llInfo, platform::TrimText(line));
            }
            return;
          }
@@ -648,10 +632,10 @@ void TCustomFFmpeg::SetOption(const std::string& name, const std::string& value)
       {"absf vbsf sbsf",
        [](TCustomFFmpeg& t, const std::string& n, const std::string& v) {
          if (!v.empty() && v[0] == '=') return;
-         const std::string text = Trim(v);
+         const std::string text = platform::TrimText(v);
          const size_t equals = text.find('=');
          TBitstreamFilterSpec filter;
-         filter.name = CurrentBitstreamFilterName(Trim(text.substr(0, equals)));
+         filter.name = CurrentBitstreamFilterName(platform::TrimText(text.substr(0, equals)));
          if (equals != std::string::npos) filter.args = text.substr(equals + 1);
          if (filter.name.empty() || !ff::av_bsf_get_by_name(filter.name.c_str()))
            throw FFmpegException(media::FormatText("Unknown bitstream filter %s", text.c_str()));
@@ -902,25 +886,25 @@ void TCustomFFmpeg::ApplyPreset(const std::string& option, const std::string& va
     text.assign(reinterpret_cast<const char*>(buffer.data()), buffer.size() - 1);
   }
 
-  text = UnifyLineBreaks(Trim(text));
+  text = UnifyLineBreaks(platform::TrimText(text));
   size_t pos = 0;
   while (pos <= text.size()) {
     size_t end = text.find('\n', pos);
     if (end == std::string::npos) end = text.size();
-    const std::string line = Trim(std::string_view(text).substr(pos, end - pos));
+    const std::string line = platform::TrimText(std::string_view(text).substr(pos, end - pos));
     pos = end + 1;
     if (line.empty()) continue;
     const size_t equals = line.find('=');
-    const std::string key = Trim(line.substr(0, equals));
-    const std::string argument = equals == std::string::npos ? "" : Trim(line.substr(equals + 1));
+    const std::string key = platform::TrimText(line.substr(0, equals));
+    const std::string argument = equals == std::string::npos ? "" : platform::TrimText(line.substr(equals + 1));
     if (key.empty() || argument.empty())
       throw FFmpegException(
           media::FormatText("%s: Invalid syntax: \"%s\"", presetName.c_str(), line.c_str()));
-    if (SameTextAscii(key, "acodec")) {
+    if (platform::SameTextAscii(key, "acodec")) {
       SetAudioCodec(argument);
-    } else if (SameTextAscii(key, "vcodec")) {
+    } else if (platform::SameTextAscii(key, "vcodec")) {
       SetVideoCodec(argument);
-    } else if (SameTextAscii(key, "scodec")) {
+    } else if (platform::SameTextAscii(key, "scodec")) {
       SetSubtitleCodec(argument);
     } else if (!SetStoreOption(*this, key, argument)) {
       throw FFmpegException(media::FormatText("%s: Invalid option or argument: \"%s\", parsed as \"%s\" = \"%s\"",

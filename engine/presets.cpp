@@ -2,20 +2,11 @@
 
 #include <cstddef>
 
+#include "platform/text.h"
+
 namespace engine {
 namespace {
 
-// Letter case is ignored for ASCII letters only, whatever the process locale.
-bool SameTextAscii(const char* a, const std::string& b) {
-  size_t i = 0;
-  for (; a[i] != '\0' && i < b.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return a[i] == '\0' && i == b.size();
-}
 
 // The device texts share one body; they differ in the entropy coder, partitions, B-frames and
 // rates. The tail pins what the encoder would otherwise choose by itself.
@@ -175,7 +166,7 @@ const TPreset kPresets[] = {
 
 const char* FindBuiltinPreset(const std::string& name) {
   for (const TPreset& preset : kPresets)
-    if (SameTextAscii(preset.name, name)) return preset.text;
+    if (platform::SameTextAscii(preset.name, name)) return preset.text;
   return nullptr;
 }
 

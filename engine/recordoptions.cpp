@@ -7,24 +7,13 @@
 #include <map>
 
 #include "engine/customffmpeg.h"
+#include "platform/text.h"
 
 namespace engine {
 
 namespace {
 
-// Without characters up to and including the space at either end.
-std::string Trim(const std::string& text) {
-  size_t begin = 0, end = text.size();
-  while (begin < end && static_cast<unsigned char>(text[begin]) <= ' ') ++begin;
-  while (end > begin && static_cast<unsigned char>(text[end - 1]) <= ' ') --end;
-  return text.substr(begin, end - begin);
-}
 
-std::string Lower(std::string text) {
-  for (char& c : text)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return text;
-}
 
 std::string Number(int64_t value) { return std::to_string(value); }
 
@@ -89,7 +78,7 @@ const char* TargetNorm(int norm) {
 std::vector<TOptionLine> SplitExtOptions(const std::string& text) {
   // Line breaks of every kind, and the token, become one line feed.
   std::string rest;
-  const std::string trimmed = Trim(text);
+  const std::string trimmed = platform::TrimText(text);
   for (size_t i = 0; i < trimmed.size(); ++i) {
     if (trimmed[i] == '\r') {
       if (i + 1 < trimmed.size() && trimmed[i + 1] == '\n') ++i;
@@ -109,9 +98,9 @@ std::vector<TOptionLine> SplitExtOptions(const std::string& text) {
     const std::string line = rest.substr(start, end - start);
     const size_t eq = line.find('=');
     if (eq == std::string::npos)
-      lines.push_back({Lower(line), ""});
+      lines.push_back({platform::LowerAscii(line), ""});
     else
-      lines.push_back({Lower(line.substr(0, eq)), line.substr(eq + 1)});
+      lines.push_back({platform::LowerAscii(line.substr(0, eq)), line.substr(eq + 1)});
     start = end + 1;
   }
   return lines;

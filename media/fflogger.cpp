@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cassert>
-#include <cctype>
 #include <cstdio>
 #include <mutex>
 #include <stdexcept>
@@ -15,6 +14,7 @@
 
 #include "media/ffapi.h"
 #include "platform/mainthread.h"
+#include "platform/text.h"
 
 namespace media {
 namespace {
@@ -75,9 +75,7 @@ void TFFLogger::SetLogLevelByName(const std::string& name) {
                 {"error", AV_LOG_ERROR},     {"warning", AV_LOG_WARNING},
                 {"info", AV_LOG_INFO},       {"verbose", AV_LOG_VERBOSE},
                 {"debug", AV_LOG_DEBUG}};
-  std::string lower = name;
-  std::transform(lower.begin(), lower.end(), lower.begin(),
-                 [](unsigned char c) { return std::tolower(c); });
+  const std::string lower = platform::LowerAscii(name);
   for (const auto& n : kNames) {
     if (lower == n.name) {
       SetLogLevel(LibraryToLogLevel(n.level));

@@ -13,18 +13,11 @@
 #include <stdexcept>
 
 #include "media/ffapi.h"
+#include "platform/text.h"
 
 namespace media {
 namespace {
 
-// Leading and trailing characters up to the space (control characters included) removed.
-std::string Trim(const char* text) {
-  std::string s = text ? text : "";
-  size_t begin = 0, end = s.size();
-  while (begin < end && static_cast<unsigned char>(s[begin]) <= ' ') ++begin;
-  while (end > begin && static_cast<unsigned char>(s[end - 1]) <= ' ') --end;
-  return s.substr(begin, end - begin);
-}
 
 // "%.2f" with a point whatever the process locale says.
 std::string Fixed2(double value) {
@@ -37,15 +30,15 @@ std::string Fixed2(double value) {
 std::string CodecName(AVCodecID id, unsigned tag, const AVCodec* attached, bool encoder) {
   const AVCodec* codec = encoder ? ff::avcodec_find_encoder(id) : ff::avcodec_find_decoder(id);
   if (codec) {
-    const std::string longName = Trim(codec->long_name);
+    const std::string longName = platform::TrimText(codec->long_name ? codec->long_name : "");
     return longName.empty() ? std::string(codec->name) : std::string(codec->name) + "(" + longName + ")";
   }
   if (id == AV_CODEC_ID_MPEG2TS) return "mpeg2ts";
   // The name the stream itself carries: today's library knows it as the codec id's name.
-  std::string own = attached ? Trim(attached->name) : std::string();
+  std::string own = attached ? platform::TrimText(attached->name ? attached->name : "") : std::string();
   if (own.empty()) {
     if (const AVCodecDescriptor* descriptor = ff::avcodec_descriptor_get(id))
-      own = Trim(descriptor->name);
+      own = platform::TrimText(descriptor->name ? descriptor->name : "");
   }
   if (!own.empty()) return own;
   const char chars[4] = {static_cast<char>(tag & 0xff), static_cast<char>((tag >> 8) & 0xff),

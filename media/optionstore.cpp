@@ -9,6 +9,7 @@
 
 #include "media/ffapi.h"
 #include "media/fflogger.h"
+#include "platform/text.h"
 
 namespace media {
 namespace {
@@ -30,12 +31,6 @@ using FormatContextPtr = std::unique_ptr<AVFormatContext, FormatContextFree>;
 using ScalerPtr = std::unique_ptr<SwsContext, ScalerFree>;
 using ResamplerPtr = std::unique_ptr<SwrContext, ResamplerFree>;
 
-std::string Trim(const std::string& s) {
-  size_t begin = 0, end = s.size();
-  while (begin < end && static_cast<unsigned char>(s[begin]) <= ' ') ++begin;
-  while (end > begin && static_cast<unsigned char>(s[end - 1]) <= ' ') --end;
-  return s.substr(begin, end - begin);
-}
 
 // The option of that name in a class (searched as a fake object, without children).
 const AVOption* FindIn(const AVClass* cls, const std::string& name) {
@@ -145,8 +140,8 @@ int TOptionStore::MediaOptionFlags(int mediaType) {
 }
 
 bool TOptionStore::Set(const std::string& rawName, const std::string& rawValue) {
-  const std::string name = Trim(rawName);
-  const std::string value = Trim(rawValue);
+  const std::string name = platform::TrimText(rawName);
+  const std::string value = platform::TrimText(rawValue);
   if (name.empty() || value.empty()) return false;
 
   Lookup lookup;

@@ -1,5 +1,7 @@
 #include "platform/inifile.h"
 
+#include "platform/text.h"
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -22,14 +24,7 @@ std::string_view Trim(std::string_view s) {
   return s;
 }
 
-char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
-bool EqualNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
-  return true;
-}
 
 bool HasLineBreak(std::string_view s) { return s.find_first_of("\r\n") != std::string_view::npos; }
 
@@ -257,7 +252,7 @@ bool TIniDocument::FindSection(std::string_view section, Range* range) const {
   section = Trim(section);
   std::string_view name;
   for (size_t i = 0; i < lines_.size(); ++i) {
-    if (!ParseSection(lines_[i], &name) || !EqualNoCase(name, section)) continue;
+    if (!ParseSection(lines_[i], &name) || !SameTextAscii(name, section)) continue;
     size_t end = i + 1;
     while (end < lines_.size() && !ParseSection(lines_[end], &name)) ++end;
     *range = {i, end};
@@ -271,7 +266,7 @@ size_t TIniDocument::FindKey(const Range& range, std::string_view key) const {
   std::string_view name;
   size_t valueStart;
   for (size_t i = range.begin + 1; i < range.end; ++i)
-    if (ParseKey(lines_[i], &name, &valueStart) && EqualNoCase(name, key)) return i;
+    if (ParseKey(lines_[i], &name, &valueStart) && SameTextAscii(name, key)) return i;
   return std::string::npos;
 }
 
@@ -298,7 +293,7 @@ std::vector<std::string> TIniDocument::Keys(std::string_view section) const {
   for (size_t i = range.begin + 1; i < range.end; ++i) {
     if (!ParseKey(lines_[i], &name, &valueStart)) continue;
     bool seen = false;
-    for (const std::string& k : keys) seen = seen || EqualNoCase(k, name);
+    for (const std::string& k : keys) seen = seen || SameTextAscii(k, name);
     if (!seen) keys.emplace_back(name);
   }
   return keys;
@@ -310,7 +305,7 @@ std::vector<std::string> TIniDocument::Sections() const {
   for (const std::string& line : lines_) {
     if (!ParseSection(line, &name)) continue;
     bool seen = false;
-    for (const std::string& s : sections) seen = seen || EqualNoCase(s, name);
+    for (const std::string& s : sections) seen = seen || SameTextAscii(s, name);
     if (!seen) sections.emplace_back(name);
   }
   return sections;

@@ -1,0 +1,20 @@
+// Small text helpers shared by every component, independent of the process locale: trimming,
+// ASCII-only letter case, comparison ignoring case.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+// The text without characters up to and including the space (control characters) at either end.
+std::string TrimText(std::string_view text);
+
+// ASCII letters folded to lower case; every other byte (UTF-8 included) unchanged.
+char LowerAscii(char c);
+std::string LowerAscii(std::string text);
+
+// Equal when the texts differ at most in the letter case of ASCII letters.
+bool SameTextAscii(std::string_view a, std::string_view b);
+
+}  // namespace platform
