@@ -3,6 +3,7 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "engine/transcoder.h"
 #include "media/ffloader.h"
 
 namespace engine {

@@ -29,7 +29,11 @@ struct AVStream;
 
 namespace engine {
 
+class TTranscoder;
+
 class TCustomFFmpeg : public media::TFFBaseComponent {
+  friend class TTranscoder;  // the run works on the task's inputs, outputs and state
+
  public:
   TCustomFFmpeg();
   ~TCustomFFmpeg() override;
@@ -187,6 +191,7 @@ class TCustomFFmpeg : public media::TFFBaseComponent {
   // each step guarded so that a failure is recorded and the next step still runs.
   void Run();
   void Transcode();
+  // Closes the codecs the run still has open and frees its tables.
   void CloseRunCodecs();
   // Working and the worker end, Terminated is set, and the termination callback is called.
   void TerminationNotice();
@@ -197,7 +202,8 @@ class TCustomFFmpeg : public media::TFFBaseComponent {
   // The worker's safe point: blocks while paused (returns at once after a stop request).
   void CheckPause();
   // One progress report through the progress callback (after the pause check).
-  void ReportProgress(int fileIndex, int64_t time);
+  void ReportProgress(int fileIndex, int frameNumber, int fps, float quality, float bitRate,
+                      int64_t size, int64_t time, int64_t total);
 
   std::atomic<bool> working_{false};
   std::atomic<bool> stopRequested_{false};
@@ -220,6 +226,7 @@ class TCustomFFmpeg : public media::TFFBaseComponent {
   std::atomic<int64_t> progressInterval_{500000};
   const int64_t previewInterval_ = 100000;
   std::atomic<int> previewFlags_{0};
+  std::unique_ptr<TTranscoder> run_;  // the run in progress, from set-up until its codecs close
 
  protected:
   // An opened input.
@@ -241,6 +248,7 @@ class TCustomFFmpeg : public media::TFFBaseComponent {
   struct TOutputFile {
     AVFormatContext* ctx = nullptr;
     std::string fileName;
+    std::string videoFilters;  // the video filter text when the output was added
     std::vector<TOutputStream> streams;
     ~TOutputFile();
   };

@@ -371,6 +371,7 @@ int TCustomFFmpeg::AddOutput(const std::string& fileName, bool join) {
   if (s.videoDisable) useVideo = false;
 
   output->fileName = media::URLToFileName(fileName);
+  output->videoFilters = s.vfilters;
   try {
     if (useVideo) {
       try {

@@ -7,6 +7,7 @@
 #include <exception>
 
 #include "engine/customffmpeg.h"
+#include "engine/transcoder.h"
 #include "media/ffapi.h"
 #include "platform/mainthread.h"
 
@@ -38,23 +39,6 @@ void Guarded(const Step& step, const std::function<void(const std::string&)>& fa
   } catch (...) {
     fail("Unknown error");
   }
-}
-
-struct PacketDeleter {
-  void operator()(AVPacket* packet) const { ff::av_packet_free(&packet); }
-};
-
-// The packet's presentation time (its decoding time when that is unknown) in µs from the start
-// of the file; -1 when the packet carries no time.
-int64_t PacketTime(const AVFormatContext* input, const AVPacket& packet) {
-  const int64_t ts = packet.pts != AV_NOPTS_VALUE ? packet.pts : packet.dts;
-  if (ts == AV_NOPTS_VALUE || packet.stream_index < 0 ||
-      packet.stream_index >= static_cast<int>(input->nb_streams))
-    return -1;
-  int64_t us = ff::av_rescale_q(ts, input->streams[packet.stream_index]->time_base,
-                                AVRational{1, AV_TIME_BASE});
-  if (input->start_time != AV_NOPTS_VALUE) us -= input->start_time;
-  return std::max<int64_t>(us, 0);
 }
 
 }  // namespace
@@ -222,52 +206,19 @@ void TCustomFFmpeg::TerminationNotice() {
   if (callback) callback(this);
 }
 
-void TCustomFFmpeg::ReportProgress(int fileIndex, int64_t time) {
+void TCustomFFmpeg::ReportProgress(int fileIndex, int frameNumber, int fps, float quality,
+                                   float bitRate, int64_t size, int64_t time, int64_t total) {
   CheckPause();
-  if (!ProgressCallback) return;
-  // Nothing is encoded or written yet: no frame count, rate, quantizer or size to report.
-  ProgressCallback(this, fileIndex, -1, -1, -1.0f, 0.0f, 0, time, ExpectedDuration());
+  if (ProgressCallback)
+    ProgressCallback(this, fileIndex, frameNumber, fps, quality, bitRate, size, time, total);
 }
 
-// Demux-only pass, standing in for the full transcode until the packet loop, the decoders,
-// encoders and muxing exist: reads every packet of the task's inputs, one input after the other,
-// and reports progress at the progress interval with the time reached (the packets' presentation
-// times in µs), ending with a last report for file index -1. A stop request ends the reading at
-// the next packet; while the task is paused no packet is read, no report raised and the run does
-// not end. Nothing is written to the outputs. At its normal end Finished = not StopRequested.
 void TCustomFFmpeg::Transcode() {
-  const std::unique_ptr<AVPacket, PacketDeleter> packet(ff::av_packet_alloc());
-  if (!packet) throw FFmpegException("Could not allocate a packet");
-  const std::chrono::microseconds interval(progressInterval_.load());
-  auto lastReport = std::chrono::steady_clock::now();
-  int64_t reached = 0;
-  for (int i = 0; i < InputCount() && !stopRequested_; ++i) {
-    AVFormatContext* input = Input(i);
-    for (;;) {
-      CheckPause();
-      if (stopRequested_) break;
-      const int ret = ff::av_read_frame(input, packet.get());
-      if (ret == AVERROR(EAGAIN)) {  // the demuxer has nothing yet: try again shortly
-        std::this_thread::sleep_for(10ms);
-        continue;
-      }
-      if (ret < 0) break;  // end of this input
-      reached = std::max(reached, PacketTime(input, *packet));
-      ff::av_packet_unref(packet.get());
-      const auto now = std::chrono::steady_clock::now();
-      if (now - lastReport > interval) {
-        lastReport = now;
-        ReportProgress(i, reached);
-      }
-    }
-  }
-  ReportProgress(-1, reached);
+  run_ = std::make_unique<TTranscoder>(*this);
+  run_->Execute();
   CheckPause();  // a pause during the last report holds the task before it ends
-  finished_ = !stopRequested_;
 }
 
-// The demux-only pass opens no codecs; the encoders and then the decoders a run opens are closed
-// here, each under the codec lock, once the transcode opens them.
-void TCustomFFmpeg::CloseRunCodecs() {}
+void TCustomFFmpeg::CloseRunCodecs() { run_.reset(); }
 
 }  // namespace engine

@@ -32,11 +32,32 @@ LogList& List() {
   return *list;
 }
 
+// The last error-level library message of each thread, for callers that report why a library
+// call failed (a filter graph that does not configure says why only in its log).
+thread_local std::string lastLibraryError;
+
 void LibraryCallback(void* context, int level, const char* format, va_list args) {
+  if ((level & 0xff) <= AV_LOG_ERROR) {
+    va_list copy;
+    va_copy(copy, args);
+    char text[1024];
+    std::vsnprintf(text, sizeof text, format, copy);
+    va_end(copy);
+    lastLibraryError = text;
+    while (!lastLibraryError.empty() &&
+           (lastLibraryError.back() == '\n' || lastLibraryError.back() == '\r'))
+      lastLibraryError.pop_back();
+  }
   if (TFFLogger* logger = current.load()) logger->LibraryMessage(context, level, format, args);
 }
 
 }  // namespace
+
+std::string TakeLibraryError() {
+  std::string text;
+  text.swap(lastLibraryError);
+  return text;
+}
 
 int LogLevelToLibrary(TLogLevel level) { return (static_cast<int>(level) - 1) * 8; }
 

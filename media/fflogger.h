@@ -19,6 +19,11 @@ int LogLevelToLibrary(TLogLevel level);
 // llQuiet for L <= -8, llPanic for -8 < L < 0, else L div 8 + 1, at most llDebug.
 TLogLevel LibraryToLogLevel(int level);
 
+// The last message at error level or worse that the libraries logged on this thread since the
+// previous call (without its context prefix or line end), "" when none; the call clears it.
+// Needs the log callback installed (TFFLogger::InstallLogCallback).
+std::string TakeLibraryError();
+
 using TLogEvent = std::function<void(TFFBaseComponent* sender, uint32_t threadId,
                                      TLogLevel level, const std::string& msg)>;
 

@@ -1,0 +1,181 @@
+// TTranscoder: one run of a task. It builds the run-time tables (which input stream feeds which
+// output stream, copied or re-encoded), opens the run's encoders and decoders, writes the output
+// headers, reads packets in the order that keeps the outputs in step, decodes, converts and encodes
+// them (audio through 16-bit interleaved samples, video through crop, scale or the filter graph),
+// writes them through each stream's bitstream filters, reports progress, and at the end drains the
+// decoders and encoders and writes the trailers. A stop request ends the reading; what was read is
+// still flushed and finalised, so a stopped output is complete. Failures raise FFmpegException.
+// The destructor closes every codec the run opened (under the codec lock) and frees the tables.
+// Used by TCustomFFmpeg only, on the thread that runs the task.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "engine/customffmpeg.h"
+#include "media/ffapi.h"
+
+namespace engine {
+
+// Microseconds on a monotonic clock: the run's timings (reports, rate emulation).
+int64_t RunClock();
+
+class TTranscoder {
+ public:
+  explicit TTranscoder(TCustomFFmpeg& task);
+  ~TTranscoder();
+  TTranscoder(const TTranscoder&) = delete;
+  TTranscoder& operator=(const TTranscoder&) = delete;
+
+  // The whole run: set-up, packet loop, drain, trailers, last report, Finished.
+  void Execute();
+
+ private:
+  struct TInputStream {
+    int file = 0, index = 0;
+    AVStream* st = nullptr;
+    bool unused = true;  // no output stream takes it
+    bool decodingNeeded = false;
+    AVCodecContext* dec = nullptr;
+    int64_t readStart = 0;  // µs on the run clock, for rate emulation
+    int64_t nextPts = AV_NOPTS_VALUE, pts = 0;  // µs
+    bool isStart = true;
+    bool pastRecordingTime = false;
+    bool multiFrameWarned = false;
+    bool flushed = false;  // drained by a join switch
+    float quality = 0;      // of the last decoded picture
+    AVFrame* frame = nullptr;
+    // Decoded audio as 16-bit interleaved samples at the decoder's rate and layout.
+    SwrContext* toS16 = nullptr;
+    int s16Format = -1, s16Rate = 0;
+    AVChannelLayout s16Layout{};
+    uint8_t* s16 = nullptr;
+    unsigned s16Size = 0;
+  };
+
+  struct TOutputStreamRun {
+    int file = 0, index = 0;      // output slot and stream index
+    int source = -1, sync = -1;   // input stream table indexes
+    AVStream* st = nullptr;
+    TCustomFFmpeg::TOutputStream* def = nullptr;  // the stream as set up on the output
+    int encoderOwner = 0;  // output stream holding the encoder (the first slot's in join mode)
+    AVCodecContext* enc = nullptr;  // opened for the run (owned), on the owner only
+    const AVCodec* codec = nullptr;
+    AVCodecID savedCodecId = AV_CODEC_ID_NONE;
+    bool encodingNeeded = false;
+    int frameNumber = 0;
+    int64_t syncOpts = 0;  // encoder time-base units: samples (audio) or frames (video)
+    bool active = true;
+    double written = 0;  // end of the last packet written, s
+    bool gotPacket = false;  // the encoder has delivered at least one packet
+    // Last encoded packet's statistics.
+    int quality = 0;
+    int pictType = 0;
+    int64_t error[3] = {};
+    // Video: crop bands, their initial values with the input size they were made for, scaler.
+    int topBand = 0, bottomBand = 0, leftBand = 0, rightBand = 0;
+    int initialBands[4] = {};
+    int initialWidth = 0, initialHeight = 0;
+    bool cropping = false, rescaling = false;
+    int resampleWidth = 0, resampleHeight = 0, resamplePixFmt = -1;
+    SwsContext* sws = nullptr;
+    AVFrame* scaled = nullptr;
+    AVFrame* cropped = nullptr;
+    AVFilterGraph* graph = nullptr;
+    AVFilterContext* filterSource = nullptr;
+    AVFilterContext* filterSink = nullptr;
+    AVFrame* filtered = nullptr;
+    // Audio: 16-bit interleaved at the decoder's rate in, the encoder's format, rate and layout out.
+    bool audioResample = false;
+    SwrContext* swr = nullptr;
+    int swrInRate = 0, swrInChannels = 0;  // the input the resampler was made for
+    AVAudioFifo* fifo = nullptr;
+    AVFrame* converted = nullptr;  // resampler output
+    AVFrame* encFrame = nullptr;   // frame handed to the encoder
+    // Two-pass statistics written by this stream's encoder.
+    FILE* logFile = nullptr;
+    std::vector<AVBSFContext*> bsfs;
+  };
+
+  // ---- set-up and teardown (runsetup.cpp) ----
+  void SetUp();
+  void BuildInputStreams();
+  void CheckOutputs();
+  void MapStreams();
+  int FindSource(int slot, int mediaType) const;
+  void SetUpStreamCopy(TOutputStreamRun& ost, TInputStream& ist);
+  void SetUpEncoding(TOutputStreamRun& ost, TInputStream& ist);
+  void BuildFilterGraph(TOutputStreamRun& ost, TInputStream& ist);
+  void SetUpPassLog(TOutputStreamRun& ost, int tableIndex);
+  AVCodecContext* NewEncoder(TOutputStreamRun& ost) const;
+  void OpenEncoders();
+  void OpenEncoder(TOutputStreamRun& ost, bool reopen);
+  void OpenDecoders();
+  void SetUpBitstreamFilters(TOutputStreamRun& ost);
+  void MapMetadata();
+  void CopyChapters();
+  void WriteHeaders();
+  void PrintMapping();
+  // Encoders of the first slot made anew for the next joined input.
+  void ReopenEncoders();
+  [[noreturn]] void RaiseAfterMapping(const std::string& text, bool log);
+
+  // ---- packet loop (transcode.cpp) ----
+  int ChooseInput();
+  void JoinSwitch(int file, bool& endLoop);
+  int OutputPacket(TInputStream& ist, AVPacket* pkt);
+  void HandleDecodedAudio(TInputStream& ist);
+  void HandleDecodedVideo(TInputStream& ist);
+  void HandleDecodedSubtitle(TInputStream& ist, AVSubtitle& subtitle, const AVPacket* pkt);
+  void CopyPacket(TOutputStreamRun& ost, TInputStream& ist, const AVPacket& pkt);
+  void FlushEncoders(TInputStream& ist);
+  void PrintReport(bool last, int fileIndex);
+  int64_t RecordingLimit() const;  // start + recording time, µs; INT64_MAX without limit
+
+  // ---- output paths (outputpaths.cpp) ----
+  void DoAudioOut(TOutputStreamRun& ost, TInputStream& ist, uint8_t* buf, int size);
+  void EncodeAudioFrame(TOutputStreamRun& ost, AVFrame* frame);
+  void DoVideoOut(TOutputStreamRun& ost, TInputStream& ist, AVFrame* picture, double syncTime);
+  int EncodeVideoFrame(TOutputStreamRun& ost, AVFrame* frame);
+  void DoSubtitleOut(TOutputStreamRun& ost, TInputStream& ist, AVSubtitle& subtitle, int64_t pts);
+  // Takes every packet the encoder has ready and writes it; returns the bytes written.
+  int ReceivePackets(TOutputStreamRun& ost, bool video);
+  void WritePacket(TOutputStreamRun& ost, AVPacket* pkt);
+  void WriteStatistics(TOutputStreamRun& ost, int frameSize);
+  // Time of the input stream relative to the start time, s.
+  double SyncTime(const TInputStream& ist) const;
+  AVCodecContext* Enc(const TOutputStreamRun& ost) const {
+    return ostreams_[ost.encoderOwner].enc;
+  }
+  TOutputStreamRun& Owner(const TOutputStreamRun& ost) { return ostreams_[ost.encoderOwner]; }
+  // A message logged instead of raised, or raised with stop-on-decode-error.
+  void DecodeProblem(const std::string& text);
+
+  TCustomFFmpeg& task_;
+  TOptionState& s_;
+  std::vector<TInputStream> istreams_;
+  struct TFileRange {
+    int first = 0, count = 0;
+    bool eof = false, noPacket = false;
+  };
+  std::vector<TFileRange> files_;
+  std::vector<TOutputStreamRun> ostreams_;
+  int noPacketCount_ = 0;
+  int currentFile_ = 0;
+  int64_t loopStart_ = 0, lastReport_ = 0;
+  int64_t videoBytes_ = 0, audioBytes_ = 0, headerBytes_ = 0;
+  int dupFrames_ = 0, dropFrames_ = 0;
+  bool dupDropHappened_ = false;
+  int qpHistogram_[52] = {};
+  uint8_t* subtitleBuffer_ = nullptr;
+  FILE* vstats_ = nullptr;
+  AVPacket* pkt_ = nullptr;      // read from the inputs
+  AVPacket* outPkt_ = nullptr;   // received from encoders
+  int headersWritten_ = 0;  // outputs whose header is written (they get a trailer)
+  std::vector<uint8_t> silence_;  // a block with leading silence
+};
+
+}  // namespace engine
