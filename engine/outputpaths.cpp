@@ -117,20 +117,35 @@ void TTranscoder::DoAudioOut(TOutputStreamRun& ost, TInputStream& ist, uint8_t* 
     DecodeProblem("av_audio_convert() failed");
     return;
   }
-  if (converted == 0) return;
+  QueueConverted(ost, converted);
+}
 
+// The samples the resampler still holds, at the end of the stream.
+void TTranscoder::DrainResampler(TOutputStreamRun& ost) {
+  if (!ost.swr) return;
+  const int pending = ff::swr_get_out_samples(ost.swr, 0);
+  if (pending <= 0) return;
+  PrepareAudioFrame(ost.converted, Enc(ost), pending);
+  const int converted = ff::swr_convert(ost.swr, ost.converted->data, pending, nullptr, 0);
+  if (converted > 0) QueueConverted(ost, converted);
+}
+
+// Hands converted samples to the encoder: whole blocks to sample-wise encoders, else through
+// the FIFO in frames of the encoder's frame size.
+void TTranscoder::QueueConverted(TOutputStreamRun& ost, int samples) {
+  AVCodecContext* enc = Enc(ost);
+  if (samples <= 0) return;
   const bool fixedFrames =
       enc->frame_size > 1 && !(ost.codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE);
   if (!fixedFrames) {
-    // Sample-wise encoders take the block as it is.
-    ost.converted->nb_samples = converted;
+    ost.converted->nb_samples = samples;
     ost.converted->pts = ost.syncOpts;
-    ost.syncOpts += converted;
+    ost.syncOpts += samples;
     EncodeAudioFrame(ost, ost.converted);
     return;
   }
-  if (ff::av_audio_fifo_write(ost.fifo, reinterpret_cast<void**>(ost.converted->data), converted) <
-      converted)
+  if (ff::av_audio_fifo_write(ost.fifo, reinterpret_cast<void**>(ost.converted->data), samples) <
+      samples)
     throw FFmpegException("av_fifo_realloc2() failed");
   while (ff::av_audio_fifo_size(ost.fifo) >= enc->frame_size) {
     PrepareAudioFrame(ost.encFrame, enc, enc->frame_size);
@@ -288,6 +303,9 @@ int TTranscoder::ReceivePackets(TOutputStreamRun& ost, bool video) {
     }
     const int size = outPkt_->size;
     if (owner.logFile && enc->stats_out) std::fputs(enc->stats_out, owner.logFile);
+    // Each encoded picture lasts one tick of the encoder's time base (one frame); containers
+    // that store durations need it for the last frame.
+    if (video && outPkt_->duration == 0) outPkt_->duration = 1;
     ff::av_packet_rescale_ts(outPkt_, enc->time_base, ost.st->time_base);
     outPkt_->stream_index = ost.index;
     WritePacket(ost, outPkt_);

@@ -406,6 +406,7 @@ void TTranscoder::FlushEncoders(TInputStream& ist) {
     if (ost.source != self || !ost.encodingNeeded) continue;
     const AVMediaType type = TypeOf(ost.st);
     if (type == AVMEDIA_TYPE_AUDIO) {
+      DrainResampler(ost);
       const int left = ost.fifo ? ff::av_audio_fifo_size(ost.fifo) : 0;
       if (left > 0) {
         AVFrame* frame = ost.encFrame;

@@ -137,6 +137,8 @@ class TTranscoder {
 
   // ---- output paths (outputpaths.cpp) ----
   void DoAudioOut(TOutputStreamRun& ost, TInputStream& ist, uint8_t* buf, int size);
+  void DrainResampler(TOutputStreamRun& ost);
+  void QueueConverted(TOutputStreamRun& ost, int samples);  // from ost.converted
   void EncodeAudioFrame(TOutputStreamRun& ost, AVFrame* frame);
   void DoVideoOut(TOutputStreamRun& ost, TInputStream& ist, AVFrame* picture, double syncTime);
   int EncodeVideoFrame(TOutputStreamRun& ost, AVFrame* frame);
