@@ -402,6 +402,14 @@ void TTranscoder::WritePacket(TOutputStreamRun& ost, AVPacket* pkt) {
     }
   }
   const auto write = [&](AVPacket* p) {
+    // Decoding times must rise; an encoder made anew for a joined input starts with its priming
+    // delay before the end of the previous one's last packet.
+    if (p->dts != AV_NOPTS_VALUE && ost.lastDts != AV_NOPTS_VALUE && p->dts <= ost.lastDts &&
+        !(oc->oformat->flags & AVFMT_TS_NONSTRICT)) {
+      p->dts = ost.lastDts + 1;
+      if (p->pts != AV_NOPTS_VALUE && p->pts < p->dts) p->pts = p->dts;
+    }
+    if (p->dts != AV_NOPTS_VALUE) ost.lastDts = p->dts;
     const int64_t ts = p->dts != AV_NOPTS_VALUE ? p->dts : p->pts;
     if (ts != AV_NOPTS_VALUE)
       ost.written = std::max(ost.written,

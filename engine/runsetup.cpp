@@ -93,8 +93,9 @@ void TTranscoder::SetUp() {
       ff::av_dict_set(&ost.st->metadata, "encoder", nullptr, 0);
     }
   }
-  OpenEncoders();
+  // Decoders first: a subtitle encoder starts from its decoder's header.
   OpenDecoders();
+  OpenEncoders();
   for (TInputStream& ist : istreams_) {
     const AVRational rate = ist.st->avg_frame_rate;
     const int delay = ist.dec ? ist.dec->has_b_frames : ist.st->codecpar->video_delay;
@@ -518,6 +519,13 @@ void TTranscoder::OpenEncoder(TOutputStreamRun& ost, bool reopen) {
   }
   ost.enc = NewEncoder(ost);
   if (!ost.enc) throw FFmpegException("av_mallocz fail");
+  const AVCodecContext* dec = istreams_[ost.source].dec;
+  if (ost.enc->codec_type == AVMEDIA_TYPE_SUBTITLE && dec && dec->subtitle_header) {
+    ost.enc->subtitle_header = static_cast<uint8_t*>(ff::av_mallocz(dec->subtitle_header_size + 1));
+    if (!ost.enc->subtitle_header) throw FFmpegException("av_mallocz fail");
+    std::memcpy(ost.enc->subtitle_header, dec->subtitle_header, dec->subtitle_header_size);
+    ost.enc->subtitle_header_size = dec->subtitle_header_size;
+  }
   SetUpPassLog(ost, tableIndex);
   int ret;
   {

@@ -647,6 +647,7 @@ void TCustomFFmpeg::AddSubtitleStream(TOutputFile& output) {
     stream.enc = ff::avcodec_alloc_context3(codec);
     if (!stream.enc) throw FFmpegException("Could not alloc stream");
     stream.enc->codec_type = AVMEDIA_TYPE_SUBTITLE;
+    stream.enc->time_base = AVRational{1, AV_TIME_BASE};  // subtitle times are kept in µs
     if (s.subtitleCodecTag) stream.enc->codec_tag = s.subtitleCodecTag;
   }
   if (!s.subtitleLanguage.empty())

@@ -192,6 +192,7 @@ void TTranscoder::JoinSwitch(int file, bool& endLoop) {
         next.syncOpts = ost.syncOpts;
         next.frameNumber = ost.frameNumber;
         next.written = ost.written;
+        next.lastDts = ost.lastDts;
       }
     }
     joined = std::max(joined, ost.written);

@@ -70,6 +70,7 @@ class TTranscoder {
     int64_t syncOpts = 0;  // encoder time-base units: samples (audio) or frames (video)
     bool active = true;
     double written = 0;  // end of the last packet written, s
+    int64_t lastDts = AV_NOPTS_VALUE;  // of the last packet written, in the stream's time base
     bool gotPacket = false;  // the encoder has delivered at least one packet
     // Last encoded packet's statistics.
     int quality = 0;

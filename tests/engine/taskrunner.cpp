@@ -41,6 +41,11 @@ TRunResult RunTask(const std::vector<std::string>& inputs, const TOptions& input
     result.log.push_back(text);
   };
   result.error = PrepareTask(task, inputs, inputOptions, outputOptions, output, join);
+  task.SetProgressInterval(0);
+  task.ProgressCallback = [&](engine::TCustomFFmpeg*, int fileIndex, int frameNumber, int fps,
+                              float quality, float, int64_t size, int64_t time, int64_t total) {
+    result.progress.push_back({fileIndex, frameNumber, fps, quality, size, time, total});
+  };
   if (result.error.empty()) {
     task.Start(false, platform::TThreadPriority::Normal);
     result.finished = task.Finished();
@@ -51,6 +56,12 @@ TRunResult RunTask(const std::vector<std::string>& inputs, const TOptions& input
   }
   logger.OnLog = nullptr;
   return result;
+}
+
+std::string TRunResult::LogLine(const std::string& text) const {
+  for (const std::string& line : log)
+    if (line.find(text) != std::string::npos) return line;
+  return "";
 }
 
 TRunResult RunTask(const std::string& input, const TOptions& outputOptions,

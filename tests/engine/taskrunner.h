@@ -13,11 +13,21 @@ namespace testsupport {
 
 using TOptions = std::vector<std::pair<std::string, std::string>>;
 
+// One progress report of a task.
+struct TProgress {
+  int fileIndex = 0, frameNumber = 0, fps = 0;
+  float quality = 0;
+  int64_t size = 0, time = 0, total = 0;
+};
+
 struct TRunResult {
   bool finished = false;
   bool failed = false;
   std::string error;  // the set-up failure or the run's ErrorMessage
   std::vector<std::string> log;  // the task's own log lines
+  std::vector<TProgress> progress;  // every report (the task reports after every packet)
+  // The first log line containing the text, "" when none.
+  std::string LogLine(const std::string& text) const;
 };
 
 // Prepares the task (ResetState, options, inputs, output); "" when ready, else the failure text.

@@ -106,6 +106,8 @@ const std::vector<Conversion> kConversions = {
      {Video("mpeg2video", 320, 240, "25/1"), Audio("mp2", 44100, 2)}},
     {"default.mkv", "av.mp4", {},
      {Video("h264", 320, 240, "25/1"), Audio("vorbis", 44100, 2)}},
+    {"copy.mkv", "av.mp4", {{"vcodec", "copy"}, {"acodec", "copy"}},
+     {Video("h264", 320, 240, "25/1"), Audio("aac", 44100, 2)}},
     {"default.mov", "av.mp4", {},
      {Video("h264", 320, 240, "25/1"), Audio("aac", 44100, 2)}},
     {"pal.dv", "av.mp4", {{"target", "pal-dv"}},

@@ -1,0 +1,2 @@
+// Runs that meet bad input, write failures, stops, and what their progress events carry.
+#include <gtest/gtest.h>
