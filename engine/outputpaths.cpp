@@ -19,11 +19,16 @@ uint64_t ReadLE64(const uint8_t* p) {
   return ReadLE32(p) | (static_cast<uint64_t>(ReadLE32(p + 4)) << 32);
 }
 
-// Makes the frame an audio frame of the encoder's format holding at least the samples, writable.
-void PrepareAudioFrame(AVFrame*& frame, const AVCodecContext* enc, int samples) {
-  if (frame && frame->nb_samples >= samples && frame->format == enc->sample_fmt &&
-      ff::av_frame_make_writable(frame) >= 0)
-    return;
+// Makes the frame a writable audio frame of the encoder's format with room for the samples (its
+// buffer is reused while large enough) and sets its sample count.
+void PrepareAudioFrame(AVFrame*& frame, int& capacity, const AVCodecContext* enc, int samples) {
+  if (frame && capacity >= samples && frame->format == enc->sample_fmt) {
+    frame->nb_samples = capacity;  // a copy made for writing keeps the whole buffer
+    if (ff::av_frame_make_writable(frame) >= 0) {
+      frame->nb_samples = samples;
+      return;
+    }
+  }
   ff::av_frame_free(&frame);
   frame = ff::av_frame_alloc();
   if (!frame) throw FFmpegException("Out of memory in do_audio_out");
@@ -32,6 +37,7 @@ void PrepareAudioFrame(AVFrame*& frame, const AVCodecContext* enc, int samples) 
   ff::av_channel_layout_copy(&frame->ch_layout, &enc->ch_layout);
   frame->nb_samples = samples;
   if (ff::av_frame_get_buffer(frame, 0) < 0) throw FFmpegException("Out of memory in do_audio_out");
+  capacity = samples;
 }
 
 }  // namespace
@@ -110,7 +116,7 @@ void TTranscoder::DoAudioOut(TOutputStreamRun& ost, TInputStream& ist, uint8_t* 
   const int inSamples = size / frameBytes;
   const int outMax = ff::swr_get_out_samples(ost.swr, inSamples);
   if (outMax < 0) throw FFmpegException("Buffer sizes too large in do_audio_out");
-  PrepareAudioFrame(ost.converted, enc, std::max(outMax, 1));
+  PrepareAudioFrame(ost.converted, ost.convertedCapacity, enc, std::max(outMax, 1));
   const uint8_t* in[] = {buf};
   const int converted = ff::swr_convert(ost.swr, ost.converted->data, outMax, in, inSamples);
   if (converted < 0) {
@@ -125,7 +131,7 @@ void TTranscoder::DrainResampler(TOutputStreamRun& ost) {
   if (!ost.swr) return;
   const int pending = ff::swr_get_out_samples(ost.swr, 0);
   if (pending <= 0) return;
-  PrepareAudioFrame(ost.converted, Enc(ost), pending);
+  PrepareAudioFrame(ost.converted, ost.convertedCapacity, Enc(ost), pending);
   const int converted = ff::swr_convert(ost.swr, ost.converted->data, pending, nullptr, 0);
   if (converted > 0) QueueConverted(ost, converted);
 }
@@ -148,13 +154,27 @@ void TTranscoder::QueueConverted(TOutputStreamRun& ost, int samples) {
       samples)
     throw FFmpegException("av_fifo_realloc2() failed");
   while (ff::av_audio_fifo_size(ost.fifo) >= enc->frame_size) {
-    PrepareAudioFrame(ost.encFrame, enc, enc->frame_size);
-    ost.encFrame->nb_samples = enc->frame_size;
+    PrepareAudioFrame(ost.encFrame, ost.encFrameCapacity, enc, enc->frame_size);
     ff::av_audio_fifo_read(ost.fifo, reinterpret_cast<void**>(ost.encFrame->data), enc->frame_size);
     ost.encFrame->pts = ost.syncOpts;
     EncodeAudioFrame(ost, ost.encFrame);
     ost.syncOpts += enc->frame_size;
   }
+}
+
+// The FIFO's remainder as the last, short frame (the library pads it for encoders that need
+// whole frames), then everything the encoder still holds.
+void TTranscoder::FlushAudio(TOutputStreamRun& ost) {
+  DrainResampler(ost);
+  const int left = ost.fifo ? ff::av_audio_fifo_size(ost.fifo) : 0;
+  if (left > 0) {
+    PrepareAudioFrame(ost.encFrame, ost.encFrameCapacity, Enc(ost), left);
+    ff::av_audio_fifo_read(ost.fifo, reinterpret_cast<void**>(ost.encFrame->data), left);
+    ost.encFrame->pts = ost.syncOpts;
+    ost.syncOpts += left;
+    EncodeAudioFrame(ost, ost.encFrame);
+  }
+  EncodeAudioFrame(ost, nullptr);
 }
 
 void TTranscoder::EncodeAudioFrame(TOutputStreamRun& ost, AVFrame* frame) {
@@ -410,7 +430,7 @@ void TTranscoder::WritePacket(TOutputStreamRun& ost, AVPacket* pkt) {
       if (p->pts != AV_NOPTS_VALUE && p->pts < p->dts) p->pts = p->dts;
     }
     if (p->dts != AV_NOPTS_VALUE) ost.lastDts = p->dts;
-    const int64_t ts = p->dts != AV_NOPTS_VALUE ? p->dts : p->pts;
+    const int64_t ts = p->pts != AV_NOPTS_VALUE ? p->pts : p->dts;
     if (ts != AV_NOPTS_VALUE)
       ost.written = std::max(ost.written,
                              static_cast<double>(ts + p->duration) * av_q2d(ost.st->time_base));

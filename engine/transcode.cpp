@@ -399,31 +399,14 @@ void TTranscoder::CopyPacket(TOutputStreamRun& ost, TInputStream& ist, const AVP
   ++ost.frameNumber;
 }
 
-// Drains the encoders fed by the stream: the audio FIFO's remainder as a last (short) frame, then
-// everything the encoders still hold.
+// Drains the encoders fed by the stream.
 void TTranscoder::FlushEncoders(TInputStream& ist) {
   const int self = static_cast<int>(&ist - istreams_.data());
   for (TOutputStreamRun& ost : ostreams_) {
     if (ost.source != self || !ost.encodingNeeded) continue;
     const AVMediaType type = TypeOf(ost.st);
     if (type == AVMEDIA_TYPE_AUDIO) {
-      DrainResampler(ost);
-      const int left = ost.fifo ? ff::av_audio_fifo_size(ost.fifo) : 0;
-      if (left > 0) {
-        AVFrame* frame = ost.encFrame;
-        const AVCodecContext* enc = Enc(ost);
-        frame->format = enc->sample_fmt;
-        frame->sample_rate = enc->sample_rate;
-        ff::av_channel_layout_copy(&frame->ch_layout, &enc->ch_layout);
-        frame->nb_samples = left;
-        if (ff::av_frame_get_buffer(frame, 0) < 0) throw FFmpegException("Audio encoding failed");
-        ff::av_audio_fifo_read(ost.fifo, reinterpret_cast<void**>(frame->data), left);
-        frame->pts = ost.syncOpts;
-        ost.syncOpts += left;
-        EncodeAudioFrame(ost, frame);
-        ff::av_frame_unref(frame);
-      }
-      EncodeAudioFrame(ost, nullptr);
+      FlushAudio(ost);
     } else if (type == AVMEDIA_TYPE_VIDEO) {
       EncodeVideoFrame(ost, nullptr);
     }

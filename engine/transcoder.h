@@ -69,7 +69,7 @@ class TTranscoder {
     int frameNumber = 0;
     int64_t syncOpts = 0;  // encoder time-base units: samples (audio) or frames (video)
     bool active = true;
-    double written = 0;  // end of the last packet written, s
+    double written = 0;  // latest presentation end of the packets written, s
     int64_t lastDts = AV_NOPTS_VALUE;  // of the last packet written, in the stream's time base
     bool gotPacket = false;  // the encoder has delivered at least one packet
     // Last encoded packet's statistics.
@@ -96,6 +96,7 @@ class TTranscoder {
     AVAudioFifo* fifo = nullptr;
     AVFrame* converted = nullptr;  // resampler output
     AVFrame* encFrame = nullptr;   // frame handed to the encoder
+    int convertedCapacity = 0, encFrameCapacity = 0;  // samples their audio buffers hold
     // Two-pass statistics written by this stream's encoder.
     FILE* logFile = nullptr;
     std::vector<AVBSFContext*> bsfs;
@@ -139,6 +140,7 @@ class TTranscoder {
   // ---- output paths (outputpaths.cpp) ----
   void DoAudioOut(TOutputStreamRun& ost, TInputStream& ist, uint8_t* buf, int size);
   void DrainResampler(TOutputStreamRun& ost);
+  void FlushAudio(TOutputStreamRun& ost);
   void QueueConverted(TOutputStreamRun& ost, int samples);  // from ost.converted
   void EncodeAudioFrame(TOutputStreamRun& ost, AVFrame* frame);
   void DoVideoOut(TOutputStreamRun& ost, TInputStream& ist, AVFrame* picture, double syncTime);

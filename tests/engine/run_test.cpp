@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <filesystem>
+#include <fstream>
 
 #include "engine/customffmpeg.h"
 #include "media/ffutils.h"
@@ -338,5 +339,126 @@ TEST(Run, ATimestampJumpIsClosedUnlessTimestampsAreCopied) {
       EXPECT_EQ(probe.NbReadFrames(StreamOf(probe, "video")), 50);
       EXPECT_NEAR(probe.Duration(), 2.0, 0.1);
     }
+  }
+}
+
+namespace {
+
+// The largest sample magnitude of a file's first audio stream, decoded by the ffmpeg tool.
+int PeakOf(const std::string& file) {
+  std::string samples;
+  if (testsupport::RunTool({"ffmpeg", "-v", "error", "-i", file, "-map", "0:a:0", "-f", "s16le",
+                            "-ac", "1", "-"},
+                           &samples) != 0)
+    return -1;
+  int peak = 0;
+  for (size_t i = 0; i + 1 < samples.size(); i += 2) {
+    const int16_t s = static_cast<int16_t>(static_cast<uint8_t>(samples[i]) |
+                                           (static_cast<uint8_t>(samples[i + 1]) << 8));
+    peak = std::max(peak, std::abs(int(s)));
+  }
+  return peak;
+}
+
+}  // namespace
+
+TEST(Run, VolumeScalesTheSamples) {
+  const int original = PeakOf(Fixture("tone.wav"));
+  ASSERT_GT(original, 1000);
+  for (const int volume : {128, 512}) {
+    SCOPED_TRACE(volume);
+    testsupport::TempDir dir;
+    const TRunResult run = RunTask(Fixture("tone.wav"), {{"vol", std::to_string(volume)}},
+                                   dir.File("out.wav"));
+    ASSERT_TRUE(run.finished) << run.error;
+    EXPECT_NEAR(PeakOf(dir.File("out.wav")), original * volume / 256, 2);
+  }
+}
+
+TEST(Run, LimitsEndTheRunEarly) {
+  const struct {
+    TOptions options;
+    int frames;        // -1: not checked
+    int64_t maxBytes;  // 0: not checked
+  } cases[] = {
+      {{{"vframes", "10"}}, 10, 0},
+      {{{"fs", "20000"}, {"b", "800000"}}, -1, 40000},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.options[0].first);
+    testsupport::TempDir dir;
+    TOptions options = c.options;
+    options.push_back({"vcodec", "mpeg4"});
+    options.push_back({"an", "1"});
+    const TRunResult run = RunTask(Fixture("av.mp4"), options, dir.File("out.avi"));
+    ASSERT_TRUE(run.finished) << run.error;
+    const testsupport::FFprobe probe(dir.File("out.avi"), true);
+    ASSERT_TRUE(probe.Ok()) << probe.Errors();
+    if (c.frames >= 0) {
+      EXPECT_EQ(probe.NbReadFrames(0), c.frames);
+    }
+    if (c.maxBytes > 0) {
+      EXPECT_LT(media::GetFileSize(dir.File("out.avi")), c.maxBytes);
+      EXPECT_LT(probe.NbReadFrames(0), 50);
+    }
+  }
+}
+
+TEST(Run, StatisticsFileHasALinePerEncodedFrame) {
+  testsupport::TempDir dir;
+  const std::string stats = dir.File("vstats.log");
+  const TRunResult run = RunTask(Fixture("av.mp4"),
+                                 {{"vcodec", "mpeg4"}, {"an", "1"}, {"vstats_file", stats}},
+                                 dir.File("out.mp4"));
+  ASSERT_TRUE(run.finished) << run.error;
+  std::ifstream in(stats);
+  std::string line;
+  int lines = 0, keyFrames = 0;
+  while (std::getline(in, line)) {
+    ++lines;
+    int frame = 0;
+    float q = 0;
+    ASSERT_EQ(std::sscanf(line.c_str(), "frame= %d q= %f", &frame, &q), 2) << line;
+    EXPECT_EQ(frame, lines);
+    EXPECT_GT(q, 0);
+    EXPECT_NE(line.find(" f_size= "), std::string::npos);
+    keyFrames += line.find("type= I") != std::string::npos;
+  }
+  EXPECT_EQ(lines, 50);
+  EXPECT_GE(keyFrames, 1);
+}
+
+TEST(Run, BitstreamFilterRewritesCopiedPackets) {
+  // H.264 from MP4 has length-prefixed units; the raw H.264 format needs start codes.
+  testsupport::TempDir dir;
+  const std::string output = dir.File("out.h264");
+  const TRunResult run = RunTask(Fixture("av.mp4"),
+                                 {{"vcodec", "copy"}, {"vbsf", "h264_mp4toannexb"}, {"an", "1"}},
+                                 output);
+  ASSERT_TRUE(run.finished) << run.error;
+  const testsupport::FFprobe probe(output, true);
+  ASSERT_TRUE(probe.Ok()) << probe.Errors();
+  EXPECT_EQ(probe.CodecName(0), "h264");
+  EXPECT_EQ(probe.NbReadFrames(0), 50);
+}
+
+TEST(Run, MetadataMapsAndChaptersCarryOver) {
+  for (const bool mapped : {false, true}) {
+    SCOPED_TRACE(mapped ? "mapped" : "not mapped");
+    testsupport::TempDir dir;
+    const std::string output = dir.File("out.mkv");
+    TOptions options = {{"vcodec", "mpeg4"}};
+    if (mapped) options.push_back({"map_meta_data", "0:0"});
+    const TRunResult run = RunTask(Fixture("chapters.mkv"), options, output);
+    ASSERT_TRUE(run.finished) << run.error;
+    const testsupport::FFprobe probe(output);
+    ASSERT_TRUE(probe.Ok()) << probe.Errors();
+    EXPECT_EQ(probe.Tag("title"), mapped ? "Chaptered" : "");
+    std::string chapters;
+    ASSERT_EQ(testsupport::RunTool({"ffprobe", "-v", "error", "-show_chapters", "-of",
+                                    "csv=p=0", "-show_entries", "chapter=start_time,end_time:chapter_tags=title", output},
+                                   &chapters),
+              0);
+    EXPECT_EQ(chapters, "0.000000,1.000000,One\n1.000000,2.000000,Two\n");
   }
 }
