@@ -313,7 +313,9 @@ int TTranscoder::ReceivePackets(TOutputStreamRun& ost, bool video) {
     if (const uint8_t* sd =
             ff::av_packet_get_side_data(outPkt_, AV_PKT_DATA_QUALITY_STATS, &sideSize);
         sd && sideSize >= 5) {
-      owner.quality = static_cast<int>(ReadLE32(sd));
+      // Frames flushed at the end may carry no quantizer (negative); the last known one stays.
+      const int quality = static_cast<int>(ReadLE32(sd));
+      if (quality >= 0) owner.quality = quality;
       owner.pictType = sd[4];
       const int errors = sideSize >= 6 ? sd[5] : 0;
       for (int i = 0; i < 3; ++i)
@@ -376,78 +378,47 @@ void TTranscoder::DoSubtitleOut(TOutputStreamRun& ost, TInputStream& ist, AVSubt
   }
 }
 
-void TTranscoder::WritePacket(TOutputStreamRun& ost, AVPacket* pkt) {
-  AVFormatContext* oc = task_.Output(ost.file);
-  // Through the stream's bitstream filters; a filter that fails leaves the packet as it was.
-  std::vector<AVPacket*> queue;
-  if (!ost.bsfs.empty()) {
-    AVPacket* current = ff::av_packet_alloc();
-    if (!current) throw FFmpegException("av_mallocz fail");
-    ff::av_packet_move_ref(current, pkt);
-    queue.push_back(current);
-    for (AVBSFContext* bsf : ost.bsfs) {
-      std::vector<AVPacket*> next;
-      for (AVPacket* in : queue) {
-        AVPacket* kept = ff::av_packet_alloc();
-        ff::av_packet_ref(kept, in);
-        int ret = ff::av_bsf_send_packet(bsf, in);
-        if (ret >= 0) {
-          for (;;) {
-            AVPacket* out = ff::av_packet_alloc();
-            ret = ff::av_bsf_receive_packet(bsf, out);
-            if (ret < 0) {
-              ff::av_packet_free(&out);
-              break;
-            }
-            next.push_back(out);
-          }
-          if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF) ret = 0;
-        }
-        if (ret < 0) {
-          const std::string text = media::AVErrorToStr(
-              media::FormatText("%s failed for stream %d, codec %s", bsf->filter->name,
-                                ost.index, ost.encodingNeeded ? Enc(ost)->codec->name : "copy"),
-              ret);
-          for (AVPacket* p : next) ff::av_packet_free(&p);
-          for (AVPacket* p : queue) ff::av_packet_free(&p);
-          ff::av_packet_free(&kept);
-          if (s_.exitOnError) throw FFmpegException(text);
-          task_.Log(media::llError, text);
-          return;
-        }
-        ff::av_packet_free(&kept);
-        ff::av_packet_free(&in);
-      }
-      queue.swap(next);
-    }
-  }
-  const auto write = [&](AVPacket* p) {
-    // Decoding times must rise; an encoder made anew for a joined input starts with its priming
-    // delay before the end of the previous one's last packet.
-    if (p->dts != AV_NOPTS_VALUE && ost.lastDts != AV_NOPTS_VALUE && p->dts <= ost.lastDts &&
-        !(oc->oformat->flags & AVFMT_TS_NONSTRICT)) {
-      p->dts = ost.lastDts + 1;
-      if (p->pts != AV_NOPTS_VALUE && p->pts < p->dts) p->pts = p->dts;
-    }
-    if (p->dts != AV_NOPTS_VALUE) ost.lastDts = p->dts;
-    const int64_t ts = p->pts != AV_NOPTS_VALUE ? p->pts : p->dts;
-    if (ts != AV_NOPTS_VALUE)
-      ost.written = std::max(ost.written,
-                             static_cast<double>(ts + p->duration) * av_q2d(ost.st->time_base));
-    const int ret = ff::av_interleaved_write_frame(oc, p);
-    if (ret < 0) throw FFmpegException(media::AVErrorToStr("av_interleaved_write_frame()", ret));
-  };
-  if (ost.bsfs.empty()) {
-    write(pkt);
+void TTranscoder::WritePacket(TOutputStreamRun& ost, AVPacket* pkt) { FilterPacket(ost, 0, pkt); }
+
+// Through the stream's bitstream filters from the one at level on, then to the muxer. A filter
+// that refuses the packet leaves it as it was (or ends the run with stop-on-decode-error).
+void TTranscoder::FilterPacket(TOutputStreamRun& ost, size_t level, AVPacket* pkt) {
+  if (level == ost.bsfs.size()) {
+    MuxPacket(ost, pkt);
     return;
   }
-  try {
-    for (AVPacket* p : queue) write(p);
-  } catch (...) {
-    for (AVPacket* p : queue) ff::av_packet_free(&p);
-    throw;
+  AVBSFContext* bsf = ost.bsfs[level];
+  int ret = ff::av_bsf_send_packet(bsf, pkt);
+  if (ret >= 0) {
+    // Each packet the filter gives goes on; the next level takes it over, leaving pkt blank.
+    while ((ret = ff::av_bsf_receive_packet(bsf, pkt)) >= 0) FilterPacket(ost, level + 1, pkt);
+    if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF) return;
   }
-  for (AVPacket* p : queue) ff::av_packet_free(&p);
+  const std::string text = media::AVErrorToStr(
+      media::FormatText("%s failed for stream %d, codec %s", bsf->filter->name, ost.index,
+                        ost.encodingNeeded ? Enc(ost)->codec->name : "copy"),
+      ret);
+  if (s_.exitOnError) throw FFmpegException(text);
+  task_.Log(media::llError, text);
+  if (pkt->data) FilterPacket(ost, level + 1, pkt);
+}
+
+void TTranscoder::MuxPacket(TOutputStreamRun& ost, AVPacket* pkt) {
+  AVFormatContext* oc = task_.Output(ost.file);
+  // Decoding times must rise; an encoder made anew for a joined input starts with its priming
+  // delay before the end of the previous one's last packet.
+  if (pkt->dts != AV_NOPTS_VALUE && ost.lastDts != AV_NOPTS_VALUE && pkt->dts <= ost.lastDts &&
+      !(oc->oformat->flags & AVFMT_TS_NONSTRICT)) {
+    pkt->dts = ost.lastDts + 1;
+    if (pkt->pts != AV_NOPTS_VALUE && pkt->pts < pkt->dts) pkt->pts = pkt->dts;
+  }
+  if (pkt->dts != AV_NOPTS_VALUE) ost.lastDts = pkt->dts;
+  const int64_t ts = pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts;
+  if (ts != AV_NOPTS_VALUE)
+    ost.written = std::max(ost.written,
+                           static_cast<double>(ts + pkt->duration) * av_q2d(ost.st->time_base));
+  const int ret = ff::av_interleaved_write_frame(oc, pkt);
+  if (ret < 0) throw FFmpegException(media::AVErrorToStr("av_interleaved_write_frame()", ret));
 }
 
 void TTranscoder::WriteStatistics(TOutputStreamRun& ost, int frameSize) {

@@ -295,14 +295,7 @@ void TTranscoder::SetUpEncoding(TOutputStreamRun& ost, TInputStream& ist) {
         ost.initialBands[1] = ost.bottomBand;
         ost.initialBands[2] = ost.leftBand;
         ost.initialBands[3] = ost.rightBand;
-        if (ost.rescaling) {
-          ost.scaled = ff::av_frame_alloc();
-          if (!ost.scaled) throw FFmpegException("Cannot allocate temp picture, check pix fmt");
-          ost.scaled->format = enc->pix_fmt;
-          ost.scaled->width = enc->width;
-          ost.scaled->height = enc->height;
-          if (ff::av_frame_get_buffer(ost.scaled, 0) < 0)
-            throw FFmpegException("Cannot allocate temp picture, check pix fmt");
+        if (ost.rescaling) {  // the picture it scales into comes with the first frame
           ost.sws = ff::sws_getContext(ost.resampleWidth, ost.resampleHeight,
                                        static_cast<AVPixelFormat>(in->format), enc->width,
                                        enc->height, enc->pix_fmt,

@@ -265,12 +265,16 @@ int TTranscoder::OutputPacket(TInputStream& ist, AVPacket* pkt) {
   return 0;
 }
 
+// The decoded frame's time: its own when the decoder knows it, else the stream's predicted one.
+void TTranscoder::TakeFrameTime(TInputStream& ist) {
+  const int64_t pts = ist.frame->best_effort_timestamp;
+  ist.pts = pts != AV_NOPTS_VALUE ? ff::av_rescale_q(pts, ist.st->time_base, AV_TIME_BASE_Q)
+                                  : ist.nextPts;
+}
+
 void TTranscoder::HandleDecodedAudio(TInputStream& ist) {
   AVFrame* frame = ist.frame;
-  if (frame->best_effort_timestamp != AV_NOPTS_VALUE)
-    ist.pts = ff::av_rescale_q(frame->best_effort_timestamp, ist.st->time_base, AV_TIME_BASE_Q);
-  else
-    ist.pts = ist.nextPts;
+  TakeFrameTime(ist);
   if (frame->sample_rate > 0)
     ist.nextPts = ist.pts + static_cast<int64_t>(frame->nb_samples) * AV_TIME_BASE / frame->sample_rate;
 
@@ -326,10 +330,7 @@ void TTranscoder::HandleDecodedAudio(TInputStream& ist) {
 
 void TTranscoder::HandleDecodedVideo(TInputStream& ist) {
   AVFrame* frame = ist.frame;
-  if (frame->best_effort_timestamp != AV_NOPTS_VALUE)
-    ist.pts = ff::av_rescale_q(frame->best_effort_timestamp, ist.st->time_base, AV_TIME_BASE_Q);
-  else
-    ist.pts = ist.nextPts;
+  TakeFrameTime(ist);
   int64_t duration = 0;
   if (frame->pkt_duration > 0) {
     duration = ff::av_rescale_q(frame->pkt_duration, ist.st->time_base, AV_TIME_BASE_Q);

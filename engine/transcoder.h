@@ -129,6 +129,7 @@ class TTranscoder {
   int ChooseInput();
   void JoinSwitch(int file, bool& endLoop);
   int OutputPacket(TInputStream& ist, AVPacket* pkt);
+  void TakeFrameTime(TInputStream& ist);
   void HandleDecodedAudio(TInputStream& ist);
   void HandleDecodedVideo(TInputStream& ist);
   void HandleDecodedSubtitle(TInputStream& ist, AVSubtitle& subtitle, const AVPacket* pkt);
@@ -148,7 +149,10 @@ class TTranscoder {
   void DoSubtitleOut(TOutputStreamRun& ost, TInputStream& ist, AVSubtitle& subtitle, int64_t pts);
   // Takes every packet the encoder has ready and writes it; returns the bytes written.
   int ReceivePackets(TOutputStreamRun& ost, bool video);
+  // Writes the packet through the stream's bitstream filters; the packet is left blank.
   void WritePacket(TOutputStreamRun& ost, AVPacket* pkt);
+  void FilterPacket(TOutputStreamRun& ost, size_t level, AVPacket* pkt);
+  void MuxPacket(TOutputStreamRun& ost, AVPacket* pkt);
   void WriteStatistics(TOutputStreamRun& ost, int frameSize);
   // Time of the input stream relative to the start time, s.
   double SyncTime(const TInputStream& ist) const;
