@@ -77,6 +77,9 @@ void TTranscoder::SetUp() {
   BuildInputStreams();
   CheckOutputs();
   MapStreams();
+  // Packets of streams no output takes are not even read.
+  for (TInputStream& ist : istreams_)
+    if (ist.unused) ist.st->discard = AVDISCARD_ALL;
   for (TOutputStreamRun& ost : ostreams_) {
     TInputStream& ist = istreams_[ost.source];
     ff::av_dict_copy(&ost.st->metadata, ist.st->metadata, AV_DICT_DONT_OVERWRITE);

@@ -47,22 +47,27 @@ std::pair<int, int> DupDrop(const TRunResult& run) {
 
 }  // namespace
 
-TEST(Run, StreamMapsThatDoNotFitFailTheRunBeforeAnythingIsWritten) {
+TEST(Run, SetUpFailuresEndTheRunBeforeAnythingIsWritten) {
   const struct {
-    TOptions maps;
+    TOptions options;
+    std::string output;
     std::string message;
   } cases[] = {
-      {{{"map", "0:0"}}, "Number of stream maps must match number of output streams"},
-      {{{"map", "0:1"}, {"map", "0:0"}}, "Codec type mismatch for mapping #0.1 (Audio) -> #0.0 (Video)"},
-      {{{"map", "0:0"}, {"map", "0:5"}}, "Could not find input stream #0.5"},
-      {{{"map", "0:0:1:0"}, {"map", "0:1"}}, "Could not find sync stream #1.0"},
+      {{{"map", "0:0"}}, "out.mp4", "Number of stream maps must match number of output streams"},
+      {{{"map", "0:1"}, {"map", "0:0"}}, "out.mp4",
+       "Codec type mismatch for mapping #0.1 (Audio) -> #0.0 (Video)"},
+      {{{"map", "0:0"}, {"map", "0:5"}}, "out.mp4", "Could not find input stream #0.5"},
+      {{{"map", "0:0:1:0"}, {"map", "0:1"}}, "out.mp4", "Could not find sync stream #1.0"},
+      // The container cannot hold the stream.
+      {{{"vcodec", "mpeg2video"}}, "out.flv",
+       "Could not write header for output file #0 (incorrect codec parameters ?)"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.message);
     testsupport::TempDir dir;
-    TOptions options = c.maps;
-    options.push_back({"vcodec", "mpeg4"});
-    const std::string output = dir.File("out.mp4");
+    TOptions options = {{"vcodec", "mpeg4"}};
+    options.insert(options.end(), c.options.begin(), c.options.end());
+    const std::string output = dir.File(c.output);
     const TRunResult run = RunTask(Fixture("av.mp4"), options, output);
     EXPECT_TRUE(run.failed);
     EXPECT_FALSE(run.finished);
