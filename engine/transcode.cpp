@@ -82,33 +82,8 @@ void TTranscoder::Execute() {
       continue;
     }
     TInputStream& ist = istreams_[files_[file].first + index];
+    AdjustTimestamps(ist, pkt_);
     const AVRational tb = ist.st->time_base;
-    TCustomFFmpeg::TInputFile& input = task_.inputFiles_[file];
-    const int64_t offset = ff::av_rescale_q(input.tsOffset, AV_TIME_BASE_Q, tb);
-    if (pkt_->dts != AV_NOPTS_VALUE) pkt_->dts += offset;
-    if (pkt_->pts != AV_NOPTS_VALUE) pkt_->pts += offset;
-    if (index < MAX_STREAMS && input.tsScale[index] != 0) {
-      if (pkt_->pts != AV_NOPTS_VALUE) pkt_->pts = std::llround(pkt_->pts * input.tsScale[index]);
-      if (pkt_->dts != AV_NOPTS_VALUE) pkt_->dts = std::llround(pkt_->dts * input.tsScale[index]);
-    }
-    // Demuxers of streams with timestamp jumps: a jump moves the input's offset so that the
-    // output stays continuous.
-    if (pkt_->dts != AV_NOPTS_VALUE && ist.nextPts != AV_NOPTS_VALUE &&
-        (ic->iformat->flags & AVFMT_TS_DISCONT)) {
-      const int64_t dtsUs = ff::av_rescale_q(pkt_->dts, tb, AV_TIME_BASE_Q);
-      const int64_t delta = dtsUs - ist.nextPts;
-      if ((std::llabs(delta) > static_cast<int64_t>(s_.dtsDeltaThreshold * AV_TIME_BASE) ||
-           dtsUs + 1 < ist.pts) &&
-          !s_.copyTs) {
-        input.tsOffset -= delta;
-        if (s_.verbose > 2)
-          task_.LogFormat(media::llVerbose, "timestamp discontinuity %lld, new offset= %lld",
-                          static_cast<long long>(delta), static_cast<long long>(input.tsOffset));
-        const int64_t shift = ff::av_rescale_q(delta, AV_TIME_BASE_Q, tb);
-        pkt_->dts -= shift;
-        if (pkt_->pts != AV_NOPTS_VALUE) pkt_->pts -= shift;
-      }
-    }
     const int64_t limit = RecordingLimit();
     if (limit != INT64_MAX && pkt_->pts != AV_NOPTS_VALUE &&
         ff::av_compare_ts(pkt_->pts, tb, limit, AV_TIME_BASE_Q) >= 0) {
@@ -142,6 +117,38 @@ void TTranscoder::Execute() {
   }
   PrintReport(true, -1);
   task_.finished_ = !task_.StopRequested();
+}
+
+// The input's offset and the stream's scale applied to a packet's times; a timestamp jump in an
+// input that may have them moves the input's offset so that the output stays continuous.
+void TTranscoder::AdjustTimestamps(TInputStream& ist, AVPacket* pkt) {
+  const AVRational tb = ist.st->time_base;
+  TCustomFFmpeg::TInputFile& input = task_.inputFiles_[ist.file];
+  const AVFormatContext* ic = task_.Input(ist.file);
+  const int index = ist.index;
+  const int64_t offset = ff::av_rescale_q(input.tsOffset, AV_TIME_BASE_Q, tb);
+  if (pkt->dts != AV_NOPTS_VALUE) pkt->dts += offset;
+  if (pkt->pts != AV_NOPTS_VALUE) pkt->pts += offset;
+  if (index < MAX_STREAMS && input.tsScale[index] != 0) {
+    if (pkt->pts != AV_NOPTS_VALUE) pkt->pts = std::llround(pkt->pts * input.tsScale[index]);
+    if (pkt->dts != AV_NOPTS_VALUE) pkt->dts = std::llround(pkt->dts * input.tsScale[index]);
+  }
+  if (pkt->dts != AV_NOPTS_VALUE && ist.nextPts != AV_NOPTS_VALUE &&
+      (ic->iformat->flags & AVFMT_TS_DISCONT)) {
+    const int64_t dtsUs = ff::av_rescale_q(pkt->dts, tb, AV_TIME_BASE_Q);
+    const int64_t delta = dtsUs - ist.nextPts;
+    if ((std::llabs(delta) > static_cast<int64_t>(s_.dtsDeltaThreshold * AV_TIME_BASE) ||
+         dtsUs + 1 < ist.pts) &&
+        !s_.copyTs) {
+      input.tsOffset -= delta;
+      if (s_.verbose > 2)
+        task_.LogFormat(media::llVerbose, "timestamp discontinuity %lld, new offset= %lld",
+                        static_cast<long long>(delta), static_cast<long long>(input.tsOffset));
+      const int64_t shift = ff::av_rescale_q(delta, AV_TIME_BASE_Q, tb);
+      pkt->dts -= shift;
+      if (pkt->pts != AV_NOPTS_VALUE) pkt->pts -= shift;
+    }
+  }
 }
 
 // The input to read next: the one whose streams lag most (by input time with input sync, else by

@@ -127,6 +127,7 @@ class TTranscoder {
 
   // ---- packet loop (transcode.cpp) ----
   int ChooseInput();
+  void AdjustTimestamps(TInputStream& ist, AVPacket* pkt);
   void JoinSwitch(int file, bool& endLoop);
   int OutputPacket(TInputStream& ist, AVPacket* pkt);
   void TakeFrameTime(TInputStream& ist);
