@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "engine/enginerecords.h"
+#include "engine/framehooks.h"
 #include "engine/optionstate.h"
 #include "media/ffbasecomponent.h"
 #include "media/fflogger.h"
@@ -263,6 +264,7 @@ class TCustomFFmpeg : public media::TFFBaseComponent {
   std::vector<TInputFile> inputFiles_;
   std::vector<const AVCodec*> inputCodecs_;  // per input stream: forced decoder or nullptr
   std::vector<std::shared_ptr<TOutputFile>> outputSlots_;
+  TFrameHookChain frameHooks_{this};  // plug-ins added by "vhook"
   int64_t expectedDuration_ = -1;
   bool joining_ = false;
 

@@ -1067,7 +1067,9 @@ void TCustomFFmpeg::SetTarget(const std::string& kind, const std::string& norm,
 // Frame-hook plug-ins are not loadable yet: the option is refused with the message the engine
 // gives for a plug-in that cannot be set up.
 void TCustomFFmpeg::SetVideoHook(const std::string& command) {
-  throw FFmpegException("Failed to add video hook function: " + command);
+  if (frameHooks_.AddFrameHook(TFrameHookChain::SplitCommand(command)) != 0)
+    throw FFmpegException("Failed to add video hook function: " + command);
+  state_.usingVhook = true;
 }
 
 }  // namespace engine

@@ -286,6 +286,7 @@ void TTranscoder::DoVideoOut(TOutputStreamRun& ost, TInputStream& ist, AVFrame* 
     if (!s_.meThreshold) frame->pict_type = AV_PICTURE_TYPE_NONE;
     frame->pts = ost.syncOpts;
     frame->sample_aspect_ratio = enc->sample_aspect_ratio;
+    PostHook(frame, ff::av_rescale_q(ost.syncOpts, enc->time_base, AV_TIME_BASE_Q));
     EncodeVideoFrame(ost, frame);
     ff::av_frame_unref(frame);
     ++ost.syncOpts;

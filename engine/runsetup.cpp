@@ -60,6 +60,8 @@ TTranscoder::~TTranscoder() {
   }
   for (TInputStream& ist : istreams_) {
     ff::av_frame_free(&ist.frame);
+    ff::av_frame_free(&ist.deinterlaced);
+    ff::avfilter_graph_free(&ist.deinterlacer);
     ff::swr_free(&ist.toS16);
     ff::av_freep(&ist.s16);
     ff::av_channel_layout_uninit(&ist.s16Layout);
@@ -68,6 +70,7 @@ TTranscoder::~TTranscoder() {
   ff::av_packet_free(&outPkt_);
   ff::av_freep(&subtitleBuffer_);
   if (vstats_) std::fclose(vstats_);
+  ClosePreviewer();
 }
 
 void TTranscoder::SetUp() {

@@ -674,6 +674,7 @@ void TCustomFFmpeg::AddSubtitleStream() {
 }
 
 void TCustomFFmpeg::ReleaseAll() {
+  frameHooks_.Release();
   outputSlots_.clear();  // each output is closed once, when its last slot goes
   for (TInputFile& input : inputFiles_) media::CloseInputFile(&input.ctx);
   inputFiles_.clear();

@@ -347,6 +347,8 @@ void TTranscoder::HandleDecodedVideo(TInputStream& ist) {
   }
   ist.nextPts = ist.pts + duration;
   ist.quality = static_cast<float>(frame->quality);
+  PreProcessFrame(ist);
+  frame = ist.frame;
 
   if (s_.rateEmu) EmulateRate(ist.pts, ist.readStart);
   if (s_.startTime != 0 && ist.pts < s_.startTime) return;

@@ -17,6 +17,8 @@
 
 #include "engine/customffmpeg.h"
 #include "media/ffapi.h"
+#include "media/pictureconverter.h"
+#include "media/previewer.h"
 
 namespace engine {
 
@@ -54,6 +56,12 @@ class TTranscoder {
     AVChannelLayout s16Layout{};
     uint8_t* s16 = nullptr;
     unsigned s16Size = 0;
+    // Deinterlacing: a one-filter graph for pictures of this size and format.
+    AVFilterGraph* deinterlacer = nullptr;
+    AVFilterContext* deinterlaceSource = nullptr;
+    AVFilterContext* deinterlaceSink = nullptr;
+    int deinterlaceWidth = 0, deinterlaceHeight = 0, deinterlaceFormat = -1;
+    AVFrame* deinterlaced = nullptr;
   };
 
   struct TOutputStreamRun {
@@ -139,6 +147,17 @@ class TTranscoder {
   void PrintReport(bool last, int fileIndex);
   int64_t RecordingLimit() const;  // start + recording time, µs; INT64_MAX without limit
 
+  // ---- frame hooks (hooks.cpp) ----
+  // Every decoded picture, before it is encoded: deinterlacing, then the custom hook or the
+  // plug-ins, on the picture in place.
+  void PreProcessFrame(TInputStream& ist);
+  bool Deinterlace(TInputStream& ist);
+  void CustomHook(TInputStream& ist);
+  void SwitchHookOff();
+  // The picture handed to the encoder, with its output time in µs.
+  void PostHook(const AVFrame* picture, int64_t timeUs);
+  void ClosePreviewer();
+
   // ---- output paths (outputpaths.cpp) ----
   void DoAudioOut(TOutputStreamRun& ost, TInputStream& ist, uint8_t* buf, int size);
   void DrainResampler(TOutputStreamRun& ost);
@@ -184,6 +203,10 @@ class TTranscoder {
   FILE* vstats_ = nullptr;
   AVPacket* pkt_ = nullptr;      // read from the inputs
   AVPacket* outPkt_ = nullptr;   // received from encoders
+  int frameCounter_ = 0;  // decoded pictures pre-processed so far
+  media::TPictureConverter hookConverter_, postConverter_;
+  int64_t lastPostHook_ = 0;
+  std::unique_ptr<media::TPreviewer> previewer_;
   int headersWritten_ = 0;  // outputs whose header is written (they get a trailer)
   std::vector<uint8_t> silence_;  // a block with leading silence
 };

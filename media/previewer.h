@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 
 #include "media/bitmap.h"
 
@@ -17,5 +19,13 @@ class TPreviewer {
   // caller then stops feeding it.
   virtual bool ShowPreviewFrame(const TBitmap& graphic, int64_t frameNumber, int64_t timeUs) = 0;
 };
+
+// Makes the previewer window a conversion shows its frames in. The user interface registers it
+// at start-up; without one (no desktop) conversions show no preview window. Called, and the
+// previewer used and destroyed, on the user-interface thread only.
+using TPreviewerFactory = std::function<std::unique_ptr<TPreviewer>()>;
+void SetPreviewerFactory(TPreviewerFactory factory);
+// A new previewer from the registered factory; null when none is registered.
+std::unique_ptr<TPreviewer> CreatePreviewer();
 
 }  // namespace media
