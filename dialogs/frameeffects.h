@@ -1,0 +1,70 @@
+// Frame effects and watermarks: the exposure curve, the combined saturation / brightness /
+// contrast pass, the image watermark blend and the text watermark, and ApplyFrameEffects, which
+// runs them on a frame in the order a job's two process flags select. The conversion hook and
+// every preview use these same functions, so a preview shows what the conversion produces.
+// Frames are 24-bit B, G, R bitmaps changed in place. No function takes a lock or keeps state
+// between calls, apart from the shared cache of decoded watermark files (overlaycache.h); the
+// caller holds the frame's canvas lock.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "dialogs/textcanvas.h"
+#include "media/bitmap.h"
+
+namespace dialogs {
+
+// The settings that drive ApplyFrameEffects, with the values of a newly added job.
+struct FrameEffectSettings {
+  int32_t Brightness = 255;  // 0..512, gain in 1/256 units (256 leaves levels unchanged)
+  int32_t Contrast = 0;      // -100..100, contrast around level 170 (0 leaves levels unchanged)
+  int32_t Saturation = 255;  // 0..512, colour weight in 1/256 units (256 leaves colours unchanged)
+  int32_t Exposure = 0;      // -255..512, exposure curve strength; negative darkens, 0 is off
+  std::string MarkText;      // watermark text; empty: none
+  TextFont MarkFont;         // "MS Sans Serif", 8 points, black, no style
+  int32_t TextX = 0;         // top-left corner of the text in frame pixels
+  int32_t TextY = 0;
+  std::string MarkImageFile;  // path of a BMP file; empty: none
+  int32_t ImageX = 0;         // top-left corner of the image in frame pixels
+  int32_t ImageY = 0;
+  int32_t ImageAlpha = 168;  // 0..255, weight of the image in style 1
+  int32_t ImageStyle = 1;    // 1: weighted blend ("Transparent style 1"); other: multiply (style 2)
+  bool ProcessText = false;   // the text is drawn before the colour steps and changed by them
+  bool ProcessImage = false;  // the image is blended before the colour steps and changed by them
+
+  bool operator==(const FrameEffectSettings&) const = default;
+};
+
+// Replaces every B, G and R byte by the exposure curve's level: 0 and 255 never move, positive
+// values lift the mid-tones toward 255, negative ones pull them toward 0.
+void ApplyExposure(media::TBitmap& frame, float exposure);
+
+// Saturation, then the brightness gain, then the contrast around level 170, as one pass of table
+// lookups. At 256 / 0 / 256 every pixel stays as it is.
+void ApplyColorAdjust(media::TBitmap& frame, int brightness, int contrast, int saturation);
+
+// Blends a 24-bit overlay into the frame with its top-left corner at (x, y), cut at the frame's
+// edges. Style 1: ((256 - alpha) * frame + alpha * overlay) >> 8 per channel; any other style:
+// frame * overlay / 255 (alpha unused).
+void BlendImageMark(media::TBitmap& frame, const media::TBitmap& overlay, int x, int y, int alpha,
+                    int style);
+
+// Draws text in the font with its top-left corner at (x, y); nothing for an empty text.
+void DrawTextMark(media::TBitmap& frame, const std::string& text, const TextFont& font, int x,
+                  int y);
+
+// Runs the colour steps (ApplyColorAdjust unless brightness, contrast, saturation are exactly
+// 255, 0, 255; then ApplyExposure unless exposure is 0), the text step (when MarkText is not
+// empty) and the image step (when MarkImageFile is not empty) in this order:
+//   ProcessText  ProcessImage  order
+//   true         false         text, colour steps, image
+//   false        true          image, colour steps, text
+//   true         true          text, image, colour steps
+//   false        false         colour steps, text, image
+// The watermark file is read (through the shared overlay cache) before any step runs: when it
+// cannot be read, std::runtime_error "Cannot load watermark image <path>" is thrown and the
+// frame is left unchanged.
+void ApplyFrameEffects(media::TBitmap& frame, const FrameEffectSettings& settings);
+
+}  // namespace dialogs
