@@ -216,7 +216,6 @@ void TCustomFFmpeg::ReportProgress(int fileIndex, int frameNumber, int fps, floa
 void TCustomFFmpeg::Transcode() {
   run_ = std::make_unique<TTranscoder>(*this);
   run_->Execute();
-  CheckPause();  // a pause during the last report holds the task before it ends
 }
 
 void TCustomFFmpeg::CloseRunCodecs() { run_.reset(); }

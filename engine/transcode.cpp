@@ -116,6 +116,7 @@ void TTranscoder::Execute() {
     if (ret < 0) throw FFmpegException(media::AVErrorToStr("av_write_trailer()", ret));
   }
   PrintReport(true, -1);
+  task_.CheckPause();  // a pause during the last report holds the task before it ends
   task_.finished_ = !task_.StopRequested();
 }
 
