@@ -75,9 +75,12 @@ void TTranscoder::DoAudioOut(TOutputStreamRun& ost, TInputStream& ist, uint8_t* 
   }
 
   const int frameBytes = isize * decChannels;
-  const int fifoSamples = ff::av_audio_fifo_size(ost.fifo);
+  // Samples taken in but not yet encoded: those in the FIFO and those the resampler holds back.
+  const int64_t fifoSamples =
+      ff::av_audio_fifo_size(ost.fifo) + ff::swr_get_delay(ost.swr, encRate);
   if (s_.audioSyncMethod) {
-    const double delta = SyncTime(ist) * encRate - static_cast<double>(ost.syncOpts) - fifoSamples;
+    const double delta =
+        SyncTime(ist) * encRate - static_cast<double>(ost.syncOpts) - static_cast<double>(fifoSamples);
     int64_t byteDelta = static_cast<int64_t>(delta * decRate / encRate) * frameBytes;
     if (std::fabs(delta) > 50) {
       if (ist.isStart || std::fabs(delta) > s_.audioDriftThreshold * encRate) {

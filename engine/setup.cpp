@@ -67,6 +67,36 @@ void ParseRcOverride(AVCodecContext* enc, const std::string& text) {
   enc->rc_override_count = static_cast<int>(overrides.size());
 }
 
+// The pixel format an encoder gets for the requested one: the requested format when the encoder
+// takes it, else the encoder's first. Today's encoders list more formats than they play well
+// with devices, so some are narrowed first:
+// - Motion JPEG takes full-range pictures only (the limited-range 4:2:0 and 4:2:2 formats just
+//   at the unofficial strictness);
+// - DV keeps 4:2:2 (its 50 Mbit/s form), else takes 4:1:1 for 480-line (NTSC) and 4:2:0 for
+//   576-line (PAL) pictures, the only forms those sizes have;
+// - H.264 is made 4:2:0 (a 4:2:2 or 4:4:4 source would raise the profile beyond devices).
+AVPixelFormat ChoosePixelFormat(const AVCodec* codec, AVPixelFormat requested, int strictness,
+                                int height) {
+  if (!codec || !codec->pix_fmts) return requested;
+  if (codec->id == AV_CODEC_ID_MJPEG) {
+    const bool loose = strictness <= FF_COMPLIANCE_UNOFFICIAL &&
+                       (requested == AV_PIX_FMT_YUV420P || requested == AV_PIX_FMT_YUV422P);
+    if (loose) return requested;
+    switch (requested) {
+      case AV_PIX_FMT_YUV422P: case AV_PIX_FMT_YUVJ422P: return AV_PIX_FMT_YUVJ422P;
+      case AV_PIX_FMT_YUV444P: case AV_PIX_FMT_YUVJ444P: return AV_PIX_FMT_YUVJ444P;
+      default: return AV_PIX_FMT_YUVJ420P;
+    }
+  }
+  if (codec->id == AV_CODEC_ID_DVVIDEO && requested != AV_PIX_FMT_YUV422P)
+    return height == 480 ? AV_PIX_FMT_YUV411P : AV_PIX_FMT_YUV420P;
+  if (std::strcmp(codec->name, "libx264") == 0 && requested != AV_PIX_FMT_YUVJ420P)
+    return AV_PIX_FMT_YUV420P;
+  for (const AVPixelFormat* p = codec->pix_fmts; *p != AV_PIX_FMT_NONE; ++p)
+    if (*p == requested) return requested;
+  return codec->pix_fmts[0];
+}
+
 uint16_t* CopyMatrix(const std::vector<uint16_t>& matrix) {
   auto* m = static_cast<uint16_t*>(ff::av_malloc(64 * sizeof(uint16_t)));
   if (m) std::memcpy(m, matrix.data(), 64 * sizeof(uint16_t));
@@ -525,20 +555,8 @@ void TCustomFFmpeg::AddVideoStream(TOutputFile& output) {
     enc->height = s.frameHeight;
     enc->sample_aspect_ratio = sar;
     stream.st->sample_aspect_ratio = sar;
-    AVPixelFormat pixFmt = static_cast<AVPixelFormat>(s.framePixFmt);
-    if (codec && codec->pix_fmts) {
-      bool listed = false;
-      for (const AVPixelFormat* p = codec->pix_fmts; *p != AV_PIX_FMT_NONE; ++p)
-        listed = listed || *p == pixFmt;
-      const bool looseMjpeg = codec->id == AV_CODEC_ID_MJPEG &&
-                              enc->strict_std_compliance <= FF_COMPLIANCE_UNOFFICIAL &&
-                              (pixFmt == AV_PIX_FMT_YUV420P || pixFmt == AV_PIX_FMT_YUV422P);
-      if (!listed && !looseMjpeg) pixFmt = codec->pix_fmts[0];
-      // Devices play 4:2:0 H.264 only; a 4:2:2 or 4:4:4 source would raise the profile.
-      if (std::strcmp(codec->name, "libx264") == 0 && pixFmt != AV_PIX_FMT_YUVJ420P)
-        pixFmt = AV_PIX_FMT_YUV420P;
-    }
-    enc->pix_fmt = pixFmt;
+    enc->pix_fmt = ChoosePixelFormat(codec, static_cast<AVPixelFormat>(s.framePixFmt),
+                                     enc->strict_std_compliance, s.frameHeight);
 
     if (s.intraOnly) enc->gop_size = 0;
     if (s.videoQScale != 0 || s.sameQuality) {
