@@ -22,18 +22,10 @@
 
 namespace {
 
+using testsupport::ReadText;
+using testsupport::WriteText;
+
 using platform::TIniFile;
-
-std::string ReadText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-void WriteText(const std::string& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
 
 std::string ToCrlf(const std::string& text) {
   std::string out;

@@ -14,6 +14,9 @@
 
 namespace {
 
+using testsupport::ReadText;
+using testsupport::WriteText;
+
 using platform::TIniFile;
 using profiles::TParamBox;
 using profiles::TParameterPanel;
@@ -105,10 +108,6 @@ constexpr TParamBox kVideoBoxes[] = {TParamBox::VideoSize, TParamBox::VideoEncod
 constexpr TParamBox kAudioBoxes[] = {TParamBox::SampleRate, TParamBox::AudioEncoder,
                                      TParamBox::Channel, TParamBox::AudioBitRate,
                                      TParamBox::Volume};
-
-void WriteText(const std::string& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
 
 class ParameterPanelTest : public ::testing::Test {
  protected:

@@ -15,18 +15,10 @@
 
 namespace {
 
+using testsupport::ReadText;
+using testsupport::WriteText;
+
 using profiles::TSettings;
-
-std::string ReadText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-void WriteText(const std::string& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
 
 // One reading of the settings file, as text so that every key fits one table.
 using Reader = std::function<std::string(const TSettings&)>;

@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <stdexcept>
 
 namespace testsupport {
@@ -22,5 +24,16 @@ std::string TempDir::File(const std::string& name) const { return path_ + "/" + 
 std::string FixtureDir() { return VC_FIXTURE_DIR; }
 std::string Fixture(const std::string& name) { return FixtureDir() + "/" + name; }
 std::string BinaryDir() { return VC_BINARY_DIR; }
+
+std::string ReadText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+void WriteText(const std::string& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
 
 }  // namespace testsupport

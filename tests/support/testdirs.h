@@ -1,5 +1,5 @@
-// Folders for tests: a fresh temporary folder per test (removed afterwards) and the locations of
-// the sample media and build outputs.
+// Folders and files for tests: a fresh temporary folder per test (removed afterwards), the
+// locations of the sample media and build outputs, and whole-file reads and writes.
 #pragma once
 
 #include <string>
@@ -27,5 +27,9 @@ std::string FixtureDir();
 std::string Fixture(const std::string& name);
 // The build folder (for test helper binaries).
 std::string BinaryDir();
+
+// A file's whole content as bytes ("" when it cannot be read) / replaced by the text.
+std::string ReadText(const std::string& path);
+void WriteText(const std::string& path, const std::string& text);
 
 }  // namespace testsupport
