@@ -1,9 +1,11 @@
 #include "tests/engine/taskrunner.h"
 
+#include <functional>
 #include <mutex>
 #include <stdexcept>
 
 #include "media/fflogger.h"
+#include "engine/recordoptions.h"
 #include "media/ffloader.h"
 
 namespace testsupport {
@@ -26,8 +28,11 @@ std::string PrepareTask(engine::TCustomFFmpeg& task, const std::vector<std::stri
   return "";
 }
 
-TRunResult RunTask(const std::vector<std::string>& inputs, const TOptions& inputOptions,
-                   const TOptions& outputOptions, const std::string& output, bool join) {
+namespace {
+
+// Runs a task prepared by `prepare` ("" when ready, else the failure), collecting its own log
+// lines and every progress report (one after every packet).
+TRunResult Run(const std::function<std::string(engine::TCustomFFmpeg&)>& prepare) {
   TRunResult result;
   engine::TCustomFFmpeg task;
   // The task's own lines (not the libraries'), collected from whichever thread logs them.
@@ -40,7 +45,7 @@ TRunResult RunTask(const std::vector<std::string>& inputs, const TOptions& input
     std::lock_guard guard(lock);
     result.log.push_back(text);
   };
-  result.error = PrepareTask(task, inputs, inputOptions, outputOptions, output, join);
+  result.error = prepare(task);
   task.SetProgressInterval(0);
   task.ProgressCallback = [&](engine::TCustomFFmpeg*, int fileIndex, int frameNumber, int fps,
                               float quality, float, int64_t size, int64_t time, int64_t total) {
@@ -56,6 +61,34 @@ TRunResult RunTask(const std::vector<std::string>& inputs, const TOptions& input
   }
   logger.OnLog = nullptr;
   return result;
+}
+
+}  // namespace
+
+TRunResult RunTask(const std::vector<std::string>& inputs, const TOptions& inputOptions,
+                   const TOptions& outputOptions, const std::string& output, bool join) {
+  return Run([&](engine::TCustomFFmpeg& task) {
+    return PrepareTask(task, inputs, inputOptions, outputOptions, output, join);
+  });
+}
+
+TRunResult RunJob(const std::string& input, const engine::TInputOptions& inputOptions,
+                  const engine::TOutputOptions& outputOptions) {
+  return Run([&](engine::TCustomFFmpeg& task) -> std::string {
+    if (!media::FFLoader().Load(media::EngineLibraries)) return media::FFLoader().LastErrMsg();
+    try {
+      task.ResetState();
+      for (const engine::TOptionStep& step : engine::InputOptionSteps(inputOptions)) step.Apply(task);
+      if (!task.OpenInput(input)) return task.LastErrMsg;
+      const engine::TOutputOptionSteps steps = engine::OutputOptionSteps(outputOptions);
+      for (const engine::TOptionStep& step : steps.BeforeAdd) step.Apply(task);
+      if (task.AddOutput(outputOptions.FileName, false) < 0) return task.LastErrMsg;
+      for (const engine::TOptionStep& step : steps.NewStreams) step.Apply(task);
+    } catch (const std::exception& e) {
+      return e.what();
+    }
+    return "";
+  });
 }
 
 std::string TRunResult::LogLine(const std::string& text) const {

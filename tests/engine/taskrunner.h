@@ -42,4 +42,9 @@ TRunResult RunTask(const std::vector<std::string>& inputs, const TOptions& input
 TRunResult RunTask(const std::string& input, const TOptions& outputOptions,
                    const std::string& output);
 
+// Runs a fresh task in this thread from option records, applied the way the engine component
+// applies them (the records' option steps); the output is output.FileName.
+TRunResult RunJob(const std::string& input, const engine::TInputOptions& inputOptions,
+                  const engine::TOutputOptions& outputOptions);
+
 }  // namespace testsupport

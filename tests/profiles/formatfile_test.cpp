@@ -19,9 +19,12 @@
 #include "media/ffapi.h"
 #include "media/ffloader.h"
 #include "platform/inifile.h"
+#include "platform/prompt.h"
 #include "platform/text.h"
 #include "profiles/catalogue.h"
 #include "profiles/encodermap.h"
+#include "profiles/jobbuilder.h"
+#include "profiles/settings.h"
 #ifdef VC_FORMAT_CONVERSIONS
 #include "tests/engine/taskrunner.h"
 #include "tests/support/ffprobe.h"
@@ -332,8 +335,9 @@ std::map<std::string, std::string> DefaultSettings(const TSection& s) {
   return para;
 }
 
-// The engine options of one job. This mirrors the job builder's rules for a row without crop and
-// with the "full" zoom, on the fixture clip; the job builder itself replaces it once it exists.
+// What a job of the profile's defaults must give on the fixture clip (a row without crop, "full"
+// zoom), read from the format file by this test's own reading of the job rules, independently of
+// the job builder; the options it works out along the way are kept for the failure messages.
 TJob BuildJob(const TSection& s) {
   const std::map<std::string, std::string> para = DefaultSettings(s);
   const auto value = [&](const char* key) { return para.at(key); };
@@ -423,16 +427,31 @@ TJob BuildJob(const TSection& s) {
 class FormatFileConversion : public ::testing::TestWithParam<int> {};
 
 TEST_P(FormatFileConversion, DefaultValuesConvert) {
+  // The job comes from the job builder on a fresh settings file, as a row of the sample clip with
+  // the "full" zoom and no crop; the expected streams come from this file's own reading.
   const TSection s = ReadSection(TIniFile(kFormatFile), GetParam());
   const TJob job = BuildJob(s);
-  std::ostringstream options;
-  for (const auto& [name, value] : job.outputOptions) options << " " << name << "=" << value;
-  SCOPED_TRACE("options:" + options.str());
-
   testsupport::TempDir dir;
-  const std::string output = dir.File("out." + s.fileExt);
-  const testsupport::TRunResult run = testsupport::RunTask(
-      {testsupport::Fixture(kClip)}, job.inputOptions, job.outputOptions, output);
+  engine::TInputOptions input;
+  engine::TOutputOptions outputOptions;
+  outputOptions.FileName = dir.File("out." + s.fileExt);
+  const std::string& output = outputOptions.FileName;
+  profiles::TJobSource source;
+  source.HasVideo = true;
+  source.Width = kClipWidth;
+  source.Height = kClipHeight;
+  source.Zoom = "full";
+  platform::TScriptedPrompt prompt;
+  platform::TPromptScope scope(prompt);
+  profiles::BuildJobOptions(dir.File(profiles::kSettingsFileName), kFormatFile, GetParam(), source,
+                            outputOptions, input);
+  EXPECT_TRUE(prompt.Texts().empty()) << "the job asked: " << prompt.Texts().front();
+  SCOPED_TRACE("vcodec=" + outputOptions.VideoCodec + " acodec=" + outputOptions.AudioCodec +
+               " s=" + outputOptions.FrameSize + " vf=" + outputOptions.VideoFilters +
+               " ext=" + outputOptions.ExtOptions);
+
+  const testsupport::TRunResult run =
+      testsupport::RunJob(testsupport::Fixture(kClip), input, outputOptions);
   std::string log;
   for (const std::string& line : run.log) log += "\n  " + line;
   ASSERT_TRUE(run.finished && !run.failed) << run.error << log;
@@ -442,9 +461,7 @@ TEST_P(FormatFileConversion, DefaultValuesConvert) {
   const TExpected& want = job.expected;
   // Containers that take variable frame rates keep the clip's frames; the rate only sets their
   // clock there.
-  std::string container;
-  for (const auto& [name, value] : job.outputOptions)
-    if (name == "f") container = value;
+  const std::string container = outputOptions.FileFormat;
   const AVOutputFormat* muxer =
       ff::av_guess_format(container.empty() ? nullptr : container.c_str(), output.c_str(), nullptr);
   ASSERT_NE(muxer, nullptr);
