@@ -244,7 +244,7 @@ class TCustomFFmpeg : public media::TFFBaseComponent {
     const AVCodec* codec = nullptr;    // encoder chosen by name or guessed from the muxer
     AVCodecContext* enc = nullptr;     // encoder settings (owned); nullptr when copied
     bool copy = false;
-    std::vector<TBitstreamFilterSpec> bitstreamFilters;
+    std::vector<TBitstreamFilterEntry> bitstreamFilters;
   };
   struct TOutputFile {
     AVFormatContext* ctx = nullptr;

@@ -634,12 +634,12 @@ void TCustomFFmpeg::SetOption(const std::string& name, const std::string& value)
          if (!v.empty() && v[0] == '=') return;
          const std::string text = platform::TrimText(v);
          const size_t equals = text.find('=');
-         TBitstreamFilterSpec filter;
+         TBitstreamFilterEntry filter;
          filter.name = CurrentBitstreamFilterName(platform::TrimText(text.substr(0, equals)));
          if (equals != std::string::npos) filter.args = text.substr(equals + 1);
          if (filter.name.empty() || !ff::av_bsf_get_by_name(filter.name.c_str()))
            throw FFmpegException(media::FormatText("Unknown bitstream filter %s", text.c_str()));
-         std::vector<TBitstreamFilterSpec>& chain =
+         std::vector<TBitstreamFilterEntry>& chain =
              n[0] == 'a'   ? t.state_.audioBitstreamFilters
              : n[0] == 'v' ? t.state_.videoBitstreamFilters
                            : t.state_.subtitleBitstreamFilters;

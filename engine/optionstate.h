@@ -31,7 +31,7 @@ struct TMetaDataMap {
 
 // A bitstream filter waiting for the next output stream of its media type: the filter's name and
 // its option text (what followed the first "=", possibly empty).
-struct TBitstreamFilterSpec {
+struct TBitstreamFilterEntry {
   std::string name;
   std::string args;
 };
@@ -114,7 +114,7 @@ struct TOptionState {
   std::vector<TMetaDataMap> metaDataMaps;
   int streamidMap[MAX_STREAMS] = {};
   double inputFilesTsScale[MAX_FILES][MAX_STREAMS] = {};
-  std::vector<TBitstreamFilterSpec> audioBitstreamFilters, videoBitstreamFilters,
+  std::vector<TBitstreamFilterEntry> audioBitstreamFilters, videoBitstreamFilters,
       subtitleBitstreamFilters;
   bool usingVhook = false;
   bool pgmyuvCompatibility = false;

@@ -615,28 +615,28 @@ void TTranscoder::OpenDecoders() {
 }
 
 void TTranscoder::SetUpBitstreamFilters(TOutputStreamRun& ost) {
-  for (const TBitstreamFilterSpec& spec : ost.def->bitstreamFilters) {
-    const AVBitStreamFilter* filter = ff::av_bsf_get_by_name(spec.name.c_str());
+  for (const TBitstreamFilterEntry& wanted : ost.def->bitstreamFilters) {
+    const AVBitStreamFilter* filter = ff::av_bsf_get_by_name(wanted.name.c_str());
     AVBSFContext* bsf = nullptr;
     if (!filter || ff::av_bsf_alloc(filter, &bsf) < 0)
-      throw FFmpegException(media::FormatText("Unknown bitstream filter %s", spec.name.c_str()));
+      throw FFmpegException(media::FormatText("Unknown bitstream filter %s", wanted.name.c_str()));
     ost.bsfs.push_back(bsf);
     const AVCodecParameters* in =
         ost.bsfs.size() > 1 ? ost.bsfs[ost.bsfs.size() - 2]->par_out : ost.st->codecpar;
     ff::avcodec_parameters_copy(bsf->par_in, in);
     bsf->time_base_in = ost.st->time_base;
-    if (!spec.args.empty() && bsf->priv_data) {
+    if (!wanted.args.empty() && bsf->priv_data) {
       // The text sets the filter's options; a bare value sets its first option.
       const AVOption* first = ff::av_opt_next(bsf->priv_data, nullptr);
       const char* shorthand[] = {first ? first->name : nullptr, nullptr};
-      if (ff::av_opt_set_from_string(bsf->priv_data, spec.args.c_str(), shorthand, "=", ":") < 0)
+      if (ff::av_opt_set_from_string(bsf->priv_data, wanted.args.c_str(), shorthand, "=", ":") < 0)
         throw FFmpegException(media::FormatText("Invalid options for bitstream filter %s: %s",
-                                                spec.name.c_str(), spec.args.c_str()));
+                                                wanted.name.c_str(), wanted.args.c_str()));
     }
     const int ret = ff::av_bsf_init(bsf);
     if (ret < 0)
       throw FFmpegException(media::AVErrorToStr(
-          media::FormatText("Error initializing bitstream filter %s", spec.name.c_str()), ret));
+          media::FormatText("Error initializing bitstream filter %s", wanted.name.c_str()), ret));
   }
   if (!ost.bsfs.empty()) ff::avcodec_parameters_copy(ost.st->codecpar, ost.bsfs.back()->par_out);
 }
