@@ -22,12 +22,13 @@ void TTranscoder::PreProcessFrame(TInputStream& ist) {
   const bool hook = static_cast<bool>(task_.HookCallback);
   const bool plugins = s_.usingVhook && !task_.frameHooks_.Empty();
   if (!s_.doDeinterlace && !hook && !plugins) return;
-  // The decoder may still use the picture's memory: the hooks work on a copy of their own.
+  if (s_.doDeinterlace && !Deinterlace(ist)) task_.Log(media::llError, "Deinterlacing failed.");
+  // The decoder may still use the picture's memory: the hooks work on a picture of the run's own
+  // (a deinterlaced one already is, and then nothing is copied).
   if (ff::av_frame_make_writable(ist.frame) < 0) {
     task_.Log(media::llError, "hook buf malloc error.");
     return;
   }
-  if (s_.doDeinterlace && !Deinterlace(ist)) task_.Log(media::llError, "Deinterlacing failed.");
   AVFrame* frame = ist.frame;
   if (hook) {
     CustomHook(ist);
@@ -92,7 +93,7 @@ bool TTranscoder::Deinterlace(TInputStream& ist) {
   frame->pkt_duration = duration;
   frame->quality = quality;
   frame->interlaced_frame = 0;
-  return ff::av_frame_make_writable(frame) >= 0;
+  return true;
 }
 
 void TTranscoder::CustomHook(TInputStream& ist) {

@@ -11,14 +11,6 @@ namespace engine {
 
 namespace {
 
-uint32_t ReadLE32(const uint8_t* p) {
-  return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-
-uint64_t ReadLE64(const uint8_t* p) {
-  return ReadLE32(p) | (static_cast<uint64_t>(ReadLE32(p + 4)) << 32);
-}
-
 // Makes the frame a writable audio frame of the encoder's format with room for the samples (its
 // buffer is reused while large enough) and sets its sample count.
 void PrepareAudioFrame(AVFrame*& frame, int& capacity, const AVCodecContext* enc, int samples) {
@@ -318,13 +310,13 @@ int TTranscoder::ReceivePackets(TOutputStreamRun& ost, bool video) {
             ff::av_packet_get_side_data(outPkt_, AV_PKT_DATA_QUALITY_STATS, &sideSize);
         sd && sideSize >= 5) {
       // Frames flushed at the end may carry no quantizer (negative); the last known one stays.
-      const int quality = static_cast<int>(ReadLE32(sd));
+      const int quality = static_cast<int>(AV_RL32(sd));
       if (quality >= 0) owner.quality = quality;
       owner.pictType = sd[4];
       const int errors = sideSize >= 6 ? sd[5] : 0;
       for (int i = 0; i < 3; ++i)
         owner.error[i] = i < errors && sideSize >= 8 + 8 * size_t(i + 1)
-                             ? static_cast<int64_t>(ReadLE64(sd + 8 + 8 * i))
+                             ? static_cast<int64_t>(AV_RL64(sd + 8 + 8 * i))
                              : 0;
     }
     const int size = outPkt_->size;

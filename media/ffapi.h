@@ -1,7 +1,7 @@
 // The media libraries' entry points as process-wide function pointers (namespace ff), bound at run
 // time by FFLoader (media/ffloader.h). Code calls ff::name(...) only after its component's loaded
 // check; nothing links the libraries, so a direct call to a library function fails at link time.
-// Header-inline helpers (av_q2d, av_make_q, AVERROR, av_cmp_q) need no binding.
+// Header-inline helpers (av_q2d, av_make_q, AVERROR, av_cmp_q, AV_RL32) need no binding.
 #pragma once
 
 extern "C" {
@@ -19,6 +19,7 @@ extern "C" {
 #include <libavutil/error.h>
 #include <libavutil/frame.h>
 #include <libavutil/imgutils.h>
+#include <libavutil/intreadwrite.h>
 #include <libavutil/log.h>
 #include <libavutil/mathematics.h>
 #include <libavutil/mem.h>
