@@ -1,0 +1,294 @@
+#include "batch/batchcontroller.h"
+
+#include <algorithm>
+#include <exception>
+#include <filesystem>
+#include <mutex>
+
+#include "batch/outputnames.h"
+#include "platform/desktop.h"
+#include "platform/inifile.h"
+#include "platform/mainthread.h"
+#include "platform/prompt.h"
+#include "profiles/jobbuilder.h"
+#include "profiles/parameterpanel.h"
+#include "profiles/settings.h"
+
+namespace batch {
+
+namespace {
+
+// The stored "priority" as a worker priority; other values leave the priority as it is.
+std::optional<platform::TThreadPriority> WorkerPriority(int stored) {
+  switch (stored) {
+    case 0: return platform::TThreadPriority::Idle;
+    case 1: return platform::TThreadPriority::Normal;
+    case 2: return platform::TThreadPriority::Lower;
+    case 3: return platform::TThreadPriority::Lowest;
+    default: return std::nullopt;
+  }
+}
+
+std::string Seconds(int64_t microseconds) {
+  return std::to_string(microseconds / 1'000'000) + " Second";
+}
+
+}  // namespace
+
+TBatchController::TBatchController(engine::TCustomZUzezaVIV& engine, TFileList& list,
+                                   IBatchView& view, std::string settingsFile,
+                                   std::string formatFile)
+    : engine_(engine),
+      list_(list),
+      view_(view),
+      settingsFile_(std::move(settingsFile)),
+      formatFile_(std::move(formatFile)) {
+  engine_.SetPreviewBitmap(true);
+  // Progress and previews come on the user-interface thread already when the engine hands its
+  // events over (its default); MainThreadCall then runs them at once.
+  engine_.OnProgress = [this](media::TFFBaseComponent*, engine::TProgressInfo* info) {
+    platform::MainThreadCall([this, info] { HandleProgress(*info); });
+  };
+  engine_.OnPreviewBitmap = [this](media::TFFBaseComponent*, const engine::TPreviewInfo& info) {
+    platform::MainThreadCall([this, &info] { HandlePreviewBitmap(info); });
+  };
+  engine_.OnTerminate = [this](media::TFFBaseComponent*, const engine::TTerminateInfo& info) {
+    platform::MainThreadCall([this, &info] { HandleTerminate(info); });
+  };
+  engine_.OnCustomHook = [this](media::TFFBaseComponent*, engine::THookInfo* info) {
+    HandleCustomHook(*info);
+  };
+}
+
+TBatchController::~TBatchController() { Close(); }
+
+bool TBatchController::Start(int maxRunning) {
+  view_.CommitFrameSize();
+  const profiles::TSettings settings(settingsFile_);
+  if (const auto priority = WorkerPriority(settings.Priority()))
+    engine_.SetThreadPriority(*priority);
+  if (list_.CheckedCount() == 0) {
+    platform::Prompt().Message(kNoCheckedRowWarning, kNoCheckedRowTitle,
+                               platform::TPromptIcon::Warning);
+    return false;
+  }
+
+  taskMap_.clear();
+  taskEffects_.clear();
+  endedTasks_ = 0;
+  lastTaskFinished_ = false;
+  view_.StopPreview();
+  engine_.ClearTasks();
+
+  const int code = settings.FormatCode();
+  // The zoom is read like every other profile value: a profile never set up converts with its
+  // own defaults.
+  profiles::EnsureProfileValues(settingsFile_, formatFile_, code);
+  const std::string extension =
+      "." + platform::TIniFile(formatFile_)
+                .ReadString(profiles::FormatInfoSection(code), "FileExt", "mp4");
+  const std::string zoom = settings.ProfileString(code, "parazoom", "lbox");
+
+  std::set<std::string> taken;
+  for (int row = 0; row < list_.RowCount(); ++row) {
+    if (!list_.Row(row).Checked) continue;
+    list_.Row(row).Progress.clear();
+    view_.RowChanged(row);
+    std::string reason;
+    if (!AddRowTask(row, code, extension, zoom, taken, reason)) SkipRow(row, reason);
+  }
+
+  running_ = true;
+  view_.SetMainButtonsEnabled(false);
+  engine_.StartTask(maxRunning);
+  // An empty task list ends at once; the window is then not shown at all.
+  if (running_) view_.ShowProgressWindow();
+  return true;
+}
+
+bool TBatchController::AddRowTask(int row, int code, const std::string& extension,
+                                  const std::string& zoom, std::set<std::string>& taken,
+                                  std::string& reason) {
+  TFileRow& fileRow = list_.Row(row);
+  TlvFilesRecord& record = *fileRow.Record;
+  media::TAVProbe& probe = engine_.Probe();
+  try {
+    if (!probe.LoadFile(fileRow.Caption)) {
+      reason = probe.LastErrMsg();
+      return false;
+    }
+    struct CloseProbe {
+      media::TAVProbe& probe;
+      ~CloseProbe() { probe.CloseFile(); }
+    } closeProbe{probe};
+
+    engine::TInputOptions input;
+    input.FileName = fileRow.Caption;
+    input.FileFormat = probe.InputFormatName();
+    if (record.TrimStart >= 0) input.StartTime = record.TrimStart;
+    const std::string output = MakeOutputFileName(settingsFile_, probe.FileName(), extension, taken);
+    record.Zoom = zoom;
+
+    profiles::TJobSource source;
+    source.HasVideo = probe.VideoStreamCount() > 0;
+    if (source.HasVideo) {
+      media::TVideoStreamInfo video;
+      probe.GetVideoStreamInfo(-1, video);
+      source.Width = video.Width;
+      source.Height = video.Height;
+      source.VideoBitrate = std::max<int64_t>(video.BitRate, 0);
+    }
+    source.Zoom = record.Zoom;
+    source.CropTop = record.CropTop;
+    source.CropBottom = record.CropBottom;
+    source.CropLeft = record.CropLeft;
+    source.CropRight = record.CropRight;
+    source.TrimDuration = record.TrimDuration;
+    engine::TOutputOptions options;
+    options.FileName = output;
+    profiles::BuildJobOptions(settingsFile_, formatFile_, code, source, options, input);
+
+    const int task = engine_.AddTask(fileRow.Caption, &input);
+    if (task < 0) {
+      reason = engine_.LastErrMsg;
+      return false;
+    }
+    options.CustomHook = HasEffects(record);
+    if (!engine_.SetOutputFile(task, output, &options)) {
+      reason = engine_.LastErrMsg;
+      engine_.RemoveTask(task);
+      return false;
+    }
+    taskMap_.push_back(row);
+    taskEffects_.push_back(options.CustomHook ? std::optional(EffectSettings(record))
+                                              : std::nullopt);
+    taken.insert(output);
+    return true;
+  } catch (const std::exception& error) {
+    reason = error.what();
+    return false;
+  }
+}
+
+void TBatchController::SkipRow(int row, const std::string& reason) {
+  list_.Row(row).Progress = kFailedMark;
+  view_.RowChanged(row);
+  view_.RowEnded(row, TRowOutcome::Skipped, reason);
+}
+
+void TBatchController::Pause() { engine_.PauseTask(); }
+
+void TBatchController::Resume() { engine_.ResumeTask(); }
+
+void TBatchController::Stop() { engine_.StopTask(true); }
+
+void TBatchController::Close() {
+  if (!attached_) return;
+  if (running_) {
+    engine_.StopTask(true);
+    // The final notice still refers to this controller; it must have been handled before the
+    // events are detached.
+    platform::WaitServing([this] { return !running_; });
+  }
+  engine_.OnProgress = nullptr;
+  engine_.OnPreviewBitmap = nullptr;
+  engine_.OnTerminate = nullptr;
+  engine_.OnCustomHook = nullptr;
+  attached_ = false;
+  taskMap_.clear();
+  taskEffects_.clear();
+  previewBitmap_ = media::TBitmap();
+}
+
+void TBatchController::HandleProgress(const engine::TProgressInfo& info) {
+  if (info.TaskIndex < 0 || info.TaskIndex >= static_cast<int>(taskMap_.size())) return;
+  TProgressValues values;
+  values.Row = taskMap_[info.TaskIndex];
+  values.Info = info;
+  // A length of 0 or an unknown one (-1) gives no percentage; output a little past the expected
+  // length (audio padding) still shows 100.
+  if (info.TotalDuration > 0)
+    values.Percent = static_cast<int>(
+        std::clamp<int64_t>(info.CurrentDuration * 100 / info.TotalDuration, 0, 100));
+  TFileRow& row = list_.Row(values.Row);
+  row.Progress = values.Percent >= 0 ? std::to_string(values.Percent) + "%" : "";
+  view_.RowChanged(values.Row);
+
+  values.CurrentTime = Seconds(info.CurrentDuration);
+  values.Length = info.TotalDuration >= 0 ? Seconds(info.TotalDuration) : "";
+  values.FileSize = std::to_string(info.CurrentSize / 1000) + " kb";
+  values.Progress =
+      "[" + std::to_string(info.TaskIndex + 1) + "/" + std::to_string(engine_.TaskCount()) + "]";
+  values.File = ProgressFileText(row.Caption);
+  view_.ShowProgress(values);
+}
+
+void TBatchController::HandlePreviewBitmap(const engine::TPreviewInfo& info) {
+  if (info.Bitmap && info.Bitmap->Width() > 0 && info.Bitmap->Height() > 0)
+    previewBitmap_ = *info.Bitmap;
+}
+
+void TBatchController::HandleTerminate(const engine::TTerminateInfo& info) {
+  if (info.TaskIndex < 0) {
+    view_.SetMainButtonsEnabled(true);
+    engine_.ClearTasks();
+    running_ = false;
+    view_.CloseProgressWindow();
+    return;
+  }
+  if (info.TaskIndex >= static_cast<int>(taskMap_.size())) return;
+  ++endedTasks_;
+  const int row = taskMap_[info.TaskIndex];
+  if (info.Finished) {
+    list_.Row(row).Progress = "100%";
+    view_.RowChanged(row);
+    view_.SetFileBar(100);
+    view_.RowEnded(row, TRowOutcome::Finished, "");
+    if (info.TaskIndex + 1 == static_cast<int>(taskMap_.size())) lastTaskFinished_ = true;
+  } else if (info.Failed) {
+    list_.Row(row).Progress = kFailedMark;
+    view_.RowChanged(row);
+    view_.RowEnded(row, TRowOutcome::Failed, info.ErrorMessage);
+  } else {
+    view_.RowEnded(row, TRowOutcome::Stopped, "");
+  }
+  // The last file is done once its task finished and, when several run at once, every other
+  // task has ended as well.
+  if (lastTaskFinished_ && endedTasks_ == static_cast<int>(taskMap_.size())) {
+    lastTaskFinished_ = false;
+    RunPostActions();
+  }
+}
+
+void TBatchController::RunPostActions() {
+  if (view_.OpenFolderAfterConversion()) OpenOutputFolder(settingsFile_);
+  if (view_.ShutDownAfterConversion()) platform::Desktop().ShutDown();
+}
+
+void TBatchController::HandleCustomHook(engine::THookInfo& info) const {
+  if (info.TaskIndex < 0 || info.TaskIndex >= static_cast<int>(taskEffects_.size())) return;
+  const std::optional<dialogs::FrameEffectSettings>& effects = taskEffects_[info.TaskIndex];
+  if (!effects || !info.Bitmap) return;
+  std::lock_guard canvas(*info.Bitmap);
+  dialogs::ApplyFrameEffects(*info.Bitmap, *effects);
+}
+
+std::string ProgressFileText(const std::string& path) {
+  // Characters, not bytes: a UTF-8 sequence is never cut.
+  size_t characters = 0;
+  size_t cut = path.size();
+  for (size_t i = 0; i < path.size(); ++i) {
+    if ((static_cast<unsigned char>(path[i]) & 0xC0) == 0x80) continue;
+    if (characters == 44) cut = i;
+    ++characters;
+  }
+  if (characters < 51) return path;
+  return path.substr(0, cut) + ".." + std::filesystem::path(path).extension().string();
+}
+
+void OpenOutputFolder(const std::string& settingsFile) {
+  const std::string folder = profiles::TSettings(settingsFile).OutPutDir();
+  if (folder.size() > 2) platform::Desktop().OpenDefault(folder);
+}
+
+}  // namespace batch

@@ -1,0 +1,276 @@
+// The batch controller over the real engine: which rows become tasks, what the rows and the
+// progress window show, output names over several batches, the post-actions, the hook request,
+// the worker priority, stopping, and rows that cannot be converted.
+#include <gtest/gtest.h>
+
+#include <sched.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/mainthread.h"
+#include "profiles/settings.h"
+#include "tests/batch/batchtesting.h"
+#include "tests/support/ffprobe.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using batchtest::TBatchRig;
+
+// An engine that notes, on the worker thread, how its tasks run.
+class TObservedEngine : public engine::TCustomZUzezaVIV {
+ public:
+  std::atomic<int> hookCalls{0};
+  std::atomic<int> workerNice{-100};
+  std::atomic<int> workerPolicy{-1};
+
+ protected:
+  void DoCustomHook(engine::TCustomFFmpeg* task, media::TBitmap& bitmap, int frameNumber,
+                    int64_t pts, bool& update, bool& stopHook) override {
+    ++hookCalls;
+    TCustomZUzezaVIV::DoCustomHook(task, bitmap, frameNumber, pts, update, stopHook);
+  }
+  void DoProgress(engine::TCustomFFmpeg* task, int fileIndex, int frameNumber, int fps,
+                  float quality, float bitRate, int64_t size, int64_t time,
+                  int64_t total) override {
+    workerNice = getpriority(PRIO_PROCESS, static_cast<id_t>(gettid()));
+    workerPolicy = sched_getscheduler(0);
+    TCustomZUzezaVIV::DoProgress(task, fileIndex, frameNumber, fps, quality, bitRate, size, time,
+                                 total);
+  }
+};
+
+TObservedEngine& Observed(TBatchRig& rig) { return static_cast<TObservedEngine&>(*rig.engine); }
+
+TEST(BatchController, CheckedRowsBecomeTasksAndThePostActionsFollowTheLastFile) {
+  TBatchRig rig;
+  rig.view.shutDown = true;
+  ASSERT_EQ(rig.list->AddFiles({testsupport::Fixture("av.mp4"), testsupport::Fixture("audio.mp3"),
+                                testsupport::Fixture("tone.wav")}),
+            3);
+  rig.list->Select(1);
+  rig.list->UncheckSelected();
+  ASSERT_TRUE(rig.RunBatch());
+
+  EXPECT_EQ(rig.controller->TaskMap(), (std::vector<int>{0, 2}));
+  EXPECT_EQ(rig.list->Row(0).Progress, "100%");
+  EXPECT_EQ(rig.list->Row(1).Progress, "");
+  EXPECT_EQ(rig.list->Row(2).Progress, "100%");
+  // Task 1's reports are shown for row 3, numbered as the second of two.
+  bool sawSecondTask = false;
+  for (const batch::TProgressValues& v : rig.view.progress) {
+    if (v.Info.TaskIndex != 1) continue;
+    sawSecondTask = true;
+    EXPECT_EQ(v.Row, 2);
+    EXPECT_EQ(v.Progress, "[2/2]");
+    EXPECT_EQ(v.File, testsupport::Fixture("tone.wav"));
+    EXPECT_EQ(v.Length, "1 Second");
+    EXPECT_GE(v.Percent, 0);
+    EXPECT_LE(v.Percent, 100);
+  }
+  EXPECT_TRUE(sawSecondTask);
+  // The post-actions run once, after the last file, before the batch ends.
+  EXPECT_EQ(rig.view.Sequence(),
+            "buttons(off) show ended(0 finished) ended(2 finished) buttons(on) close");
+  ASSERT_EQ(rig.desktopCalls.size(), 2u);
+  EXPECT_EQ(rig.desktopCalls[0].what, "open");
+  EXPECT_EQ(rig.desktopCalls[0].path, rig.outDir);
+  EXPECT_EQ(rig.desktopCalls[1].what, "shutdown");
+  EXPECT_EQ(rig.engine->TaskCount(), 0);
+  EXPECT_FALSE(rig.controller->PreviewBitmap().Empty());
+
+  EXPECT_EQ(rig.Outputs(), (std::vector<std::string>{"av_(new).mp4", "tone_(new).mp4"}));
+  const testsupport::FFprobe video(rig.outDir + "/av_(new).mp4");
+  ASSERT_TRUE(video.Ok()) << video.Errors();
+  EXPECT_EQ(video.StreamCount("video"), 1u);
+  EXPECT_EQ(video.StreamCount("audio"), 1u);
+  const testsupport::FFprobe audio(rig.outDir + "/tone_(new).mp4");
+  ASSERT_TRUE(audio.Ok()) << audio.Errors();
+  EXPECT_EQ(audio.StreamCount("video"), 0u);
+  EXPECT_EQ(audio.StreamCount("audio"), 1u);
+}
+
+TEST(BatchController, NoCheckedRowOnlyWarns) {
+  TBatchRig rig;
+  ASSERT_EQ(rig.list->AddFiles({testsupport::Fixture("av.mp4")}), 1);
+  rig.list->UncheckAll();
+  EXPECT_FALSE(rig.controller->Start());
+  EXPECT_EQ(rig.prompt.Texts(),
+            std::vector<std::string>{"Please select a file by clicking the check box!"});
+  EXPECT_EQ(rig.prompt.Shown()[0].title, "Warning");
+  EXPECT_FALSE(rig.controller->Running());
+  EXPECT_TRUE(rig.view.events.empty());
+  EXPECT_TRUE(rig.Outputs().empty());
+}
+
+TEST(BatchController, OutputNamesNeverRepeat) {
+  TBatchRig rig;
+  ASSERT_EQ(rig.list->AddFiles({testsupport::Fixture("tone.wav")}), 1);
+  for (int batchRun = 0; batchRun < 3; ++batchRun) ASSERT_TRUE(rig.RunBatch());
+  EXPECT_EQ(rig.Outputs(), (std::vector<std::string>{"tone_(new).mp4", "tone_(new_1).mp4",
+                                                     "tone_(new_2).mp4"}));
+
+  // Two rows with one file name from different folders, in the same batch.
+  ASSERT_EQ(rig.list->AddFiles({rig.CopyFixture("tone.wav", "second/tone.wav")}), 1);
+  ASSERT_TRUE(rig.RunBatch());
+  EXPECT_EQ(rig.Outputs(),
+            (std::vector<std::string>{"tone_(new).mp4", "tone_(new_1).mp4", "tone_(new_2).mp4",
+                                      "tone_(new_3).mp4", "tone_(new_4).mp4"}));
+  for (const std::string& name : rig.Outputs()) {
+    const testsupport::FFprobe probe(rig.outDir + "/" + name);
+    EXPECT_TRUE(probe.Ok()) << name << ": " << probe.Errors();
+  }
+}
+
+TEST(BatchController, OnlyRowsWithEffectsOrAWatermarkAreHooked) {
+  struct TCase {
+    const char* name;
+    void (*edit)(batch::TlvFilesRecord&);
+    bool hooked;
+  };
+  const TCase cases[] = {
+      {"neutral values", [](batch::TlvFilesRecord&) {}, false},
+      {"exposure only", [](batch::TlvFilesRecord& r) { r.Exposure = 20; }, true},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    TBatchRig rig(batchtest::DefaultPara(), std::make_unique<TObservedEngine>());
+    ASSERT_EQ(rig.list->AddFiles({testsupport::Fixture("av.mp4")}), 1);
+    c.edit(*rig.list->Row(0).Record);
+    ASSERT_TRUE(rig.RunBatch());
+    EXPECT_EQ(rig.view.outcomes[0], batch::TRowOutcome::Finished);
+    if (c.hooked)
+      EXPECT_EQ(Observed(rig).hookCalls, 50);  // every frame of the 2 s clip
+    else
+      EXPECT_EQ(Observed(rig).hookCalls, 0);
+  }
+}
+
+TEST(BatchController, StoredPriorityAppliesToTheWorkers) {
+  const int base = getpriority(PRIO_PROCESS, static_cast<id_t>(gettid()));
+  struct TCase {
+    int stored;
+    int nice;  // the worker's nice value relative to this thread's
+    int policy;
+  };
+  const TCase cases[] = {
+      {2, 5, SCHED_OTHER},  // lower
+      {7, 0, SCHED_OTHER},  // not a priority: unchanged
+      {0, 0, SCHED_IDLE},   // idle
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE("priority=" + std::to_string(c.stored));
+    TBatchRig rig(batchtest::DefaultPara(), std::make_unique<TObservedEngine>());
+    profiles::TSettings(rig.settingsFile).SetPriority(c.stored);
+    ASSERT_EQ(rig.list->AddFiles({testsupport::Fixture("av.mp4")}), 1);
+    ASSERT_TRUE(rig.RunBatch());
+    EXPECT_EQ(Observed(rig).workerNice, std::min(base + c.nice, 19));
+    EXPECT_EQ(Observed(rig).workerPolicy, c.policy);
+  }
+}
+
+TEST(BatchController, StoppingEndsTheBatchWithoutPostActions) {
+  TBatchRig rig;
+  ASSERT_EQ(rig.list->AddFiles({testsupport::Fixture("long.mp4"), testsupport::Fixture("tone.wav")}),
+            2);
+  // Hold the first file at its first report, then stop as the progress window's Cancel does.
+  // The first report comes a tenth of a second into the 20 s file.
+  rig.engine->SetProgressInterval(100);
+  bool reported = false;
+  rig.view.onProgress = [&](const batch::TProgressValues&) {
+    if (!reported) rig.controller->Pause();
+    reported = true;
+  };
+  ASSERT_TRUE(rig.controller->Start());
+  ASSERT_TRUE(platform::WaitServing([&] { return reported; }, std::chrono::seconds(60)));
+  rig.controller->Stop();
+  ASSERT_TRUE(platform::WaitServing([&] { return !rig.controller->Running(); },
+                                    std::chrono::seconds(60)));
+
+  EXPECT_EQ(rig.view.Sequence(),
+            "buttons(off) show ended(0 stopped) ended(1 stopped) buttons(on) close");
+  EXPECT_TRUE(rig.desktopCalls.empty());
+  EXPECT_NE(rig.list->Row(0).Progress, "100%");
+  // The file stopped in the middle is finalised and playable; the second was never begun.
+  EXPECT_EQ(rig.Outputs(), std::vector<std::string>{"long_(new).mp4"});
+  const testsupport::FFprobe probe(rig.outDir + "/long_(new).mp4");
+  ASSERT_TRUE(probe.Ok()) << probe.Errors();
+  EXPECT_EQ(probe.StreamCount("video"), 1u);
+  EXPECT_LT(probe.Duration(), 15.0);
+}
+
+TEST(BatchController, RowsThatCannotBeConvertedAreMarkedAndTheOthersConvert) {
+  struct TCase {
+    const char* name;
+    // Spoils the first row's source after it was added; false when this account cannot.
+    bool (*spoil)(const std::string& source);
+  };
+  const TCase cases[] = {
+      {"source deleted", [](const std::string& s) { return fs::remove(s); }},
+      {"source overwritten with text",
+       [](const std::string& s) {
+         testsupport::WriteText(s, "no longer a video\n");
+         return true;
+       }},
+      {"source no longer readable",
+       [](const std::string& s) { return chmod(s.c_str(), 0) == 0 && geteuid() != 0; }},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    TBatchRig rig;
+    const std::string spoiled = rig.CopyFixture("av.mp4", "in/first.mp4");
+    ASSERT_EQ(rig.list->AddFiles({spoiled, testsupport::Fixture("tone.wav")}), 2);
+    // An account that reads every file (root) cannot make the permission case.
+    if (!c.spoil(spoiled)) continue;
+    ASSERT_TRUE(rig.RunBatch());
+    EXPECT_EQ(rig.view.outcomes[0], batch::TRowOutcome::Skipped);
+    EXPECT_FALSE(rig.view.messages[0].empty());
+    EXPECT_EQ(rig.list->Row(0).Progress, "Failed");
+    EXPECT_EQ(rig.controller->TaskMap(), std::vector<int>{1});
+    EXPECT_EQ(rig.view.outcomes[1], batch::TRowOutcome::Finished);
+    EXPECT_EQ(rig.list->Row(1).Progress, "100%");
+    // The remaining file is the batch's last: the post-actions still run.
+    EXPECT_EQ(rig.desktopCalls.size(), 1u);
+    EXPECT_EQ(rig.Outputs(), std::vector<std::string>{"tone_(new).mp4"});
+  }
+}
+
+TEST(BatchController, AnOutputFolderThatCannotBeWrittenFailsEachRowClearly) {
+  TBatchRig rig;
+  ASSERT_EQ(rig.list->AddFiles({testsupport::Fixture("av.mp4"), testsupport::Fixture("tone.wav")}),
+            2);
+  // A folder nobody may create files in: read-only for an ordinary account; for one that may
+  // write everywhere, a kernel folder that takes no files.
+  std::string folder = rig.outDir;
+  if (geteuid() == 0) {
+    folder = "/proc/self/fdinfo";
+  } else {
+    fs::create_directories(folder);
+    fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec);
+  }
+  profiles::TSettings(rig.settingsFile).SetOutPutDir(folder);
+  ASSERT_TRUE(rig.RunBatch());
+  for (int row = 0; row < 2; ++row) {
+    SCOPED_TRACE(row);
+    // The engine refuses the output when the task is set up; the message names the file.
+    EXPECT_EQ(rig.view.outcomes[row], batch::TRowOutcome::Skipped);
+    EXPECT_NE(rig.view.messages[row].find(folder + "/" + (row ? "tone" : "av") + "_(new).mp4"),
+              std::string::npos)
+        << rig.view.messages[row];
+    EXPECT_EQ(rig.list->Row(row).Progress, "Failed");
+  }
+  EXPECT_TRUE(rig.desktopCalls.empty());
+  EXPECT_FALSE(rig.view.buttonsEnabled == false);
+  if (geteuid() != 0) {
+    EXPECT_TRUE(rig.Outputs().empty());
+    fs::permissions(folder, fs::perms::owner_all);
+  }
+}
+
+}  // namespace
