@@ -199,8 +199,11 @@ void ApplyZoom(const TJobSource& src, int W, int H, engine::TOutputOptions& outp
     output.FrameSize = Size(W, H);
     output.AspectRatio = Aspect(W, H);
   } else if (src.Zoom == "lbox") {
-    // Scale the source to fit inside the target keeping its shape, pad the rest black.
-    const TPaddings pad = FitPaddings(srcW, srcH, W, H);
+    // Scale the (row-cropped) source to fit inside the target keeping its shape, pad the rest
+    // black. The fit is that of the picture left after the crop, so a crop that changes the
+    // shape is not stretched back to the uncropped source's shape.
+    const TPaddings pad = FitPaddings(srcW - src.CropLeft - src.CropRight,
+                                      srcH - src.CropTop - src.CropBottom, W, H);
     const int w = W - 2 * pad.horizontal, h = H - 2 * pad.vertical;
     output.AspectRatio = Aspect(w, h);
     const std::string padText = "pad=" + std::to_string(W) + ":" + std::to_string(H) + ":" +

@@ -177,10 +177,10 @@ TEST_F(JobBuilderTest, ZoomGeometries) {
        "vcodec=mpeg4 s=180x240 aspect=180:240 vf=pad=320:240:70:0 an"},
       {"lbox source of the target size", "320x240", 320, 240, "lbox", 0, 0, 0, 0,
        "vcodec=mpeg4 s=320x240 aspect=320:240 vf=pad=320:240:0:0 an"},
-      {"lbox with a row crop filters and leaves the size to the chain", "320x240", 1920, 1080,
-       "lbox", 20, 20, 0, 0,
-       "vcodec=mpeg4 aspect=320:180 "
-       "vf=crop=x=0:y=20:w=1920:h=1040,scale=320:180,pad=320:240:0:30 an"},
+      {"lbox with a row crop fits the cropped picture and leaves the size to the chain", "320x240",
+       1920, 1080, "lbox", 20, 20, 0, 0,
+       "vcodec=mpeg4 aspect=320:172 "
+       "vf=crop=x=0:y=20:w=1920:h=1040,scale=320:172,pad=320:240:0:34 an"},
       {"pan wide source cuts the sides", "320x240", 1920, 1080, "pan", 0, 0, 0, 0,
        "vcodec=mpeg4 s=320x240 aspect=320:240 crop=0,0,240,240 an"},
       {"pan 4:3 source cuts nothing", "320x240", 640, 480, "pan", 0, 0, 0, 0,
