@@ -96,6 +96,32 @@ TEST(BatchController, CheckedRowsBecomeTasksAndThePostActionsFollowTheLastFile) 
   EXPECT_EQ(audio.StreamCount("audio"), 1u);
 }
 
+TEST(BatchController, UnknownLengthShowsNoPercentage) {
+  TBatchRig rig;
+  // A raw H.264 stream carries no duration.
+  const std::string raw = rig.dir.File("raw.h264");
+  ASSERT_EQ(testsupport::RunTool({"ffmpeg", "-nostdin", "-v", "error", "-f", "lavfi", "-i",
+                                  "testsrc=size=160x120:rate=25:duration=2", "-c:v", "libx264",
+                                  "-f", "h264", raw}),
+            0);
+  ASSERT_EQ(rig.list->AddFiles({raw}), 1);
+  EXPECT_EQ(rig.list->Row(0).Length, "0");
+  rig.engine->SetProgressInterval(100);
+  std::vector<std::string> rowTexts;
+  rig.view.onProgress = [&](const batch::TProgressValues&) {
+    rowTexts.push_back(rig.list->Row(0).Progress);
+  };
+  ASSERT_TRUE(rig.RunBatch());
+  ASSERT_FALSE(rig.view.progress.empty());
+  for (const batch::TProgressValues& v : rig.view.progress) {
+    EXPECT_EQ(v.Info.TotalDuration, -1);
+    EXPECT_EQ(v.Percent, -1);
+    EXPECT_EQ(v.Length, "");
+  }
+  for (const std::string& text : rowTexts) EXPECT_EQ(text, "");
+  EXPECT_EQ(rig.list->Row(0).Progress, "100%");
+}
+
 TEST(BatchController, NoCheckedRowOnlyWarns) {
   TBatchRig rig;
   ASSERT_EQ(rig.list->AddFiles({testsupport::Fixture("av.mp4")}), 1);
@@ -175,34 +201,46 @@ TEST(BatchController, StoredPriorityAppliesToTheWorkers) {
   }
 }
 
-TEST(BatchController, StoppingEndsTheBatchWithoutPostActions) {
-  TBatchRig rig;
-  ASSERT_EQ(rig.list->AddFiles({testsupport::Fixture("long.mp4"), testsupport::Fixture("tone.wav")}),
-            2);
-  // Hold the first file at its first report, then stop as the progress window's Cancel does.
-  // The first report comes a tenth of a second into the 20 s file.
-  rig.engine->SetProgressInterval(100);
-  bool reported = false;
-  rig.view.onProgress = [&](const batch::TProgressValues&) {
-    if (!reported) rig.controller->Pause();
-    reported = true;
-  };
-  ASSERT_TRUE(rig.controller->Start());
-  ASSERT_TRUE(platform::WaitServing([&] { return reported; }, std::chrono::seconds(60)));
-  rig.controller->Stop();
-  ASSERT_TRUE(platform::WaitServing([&] { return !rig.controller->Running(); },
-                                    std::chrono::seconds(60)));
+TEST(BatchController, StoppingOrClosingEndsTheBatchWithoutPostActions) {
+  // The progress window's Cancel stops the batch; closing the main window stops it too and then
+  // detaches the controller from the engine.
+  for (const bool closing : {false, true}) {
+    SCOPED_TRACE(closing ? "main window closed" : "cancelled");
+    TBatchRig rig;
+    ASSERT_EQ(
+        rig.list->AddFiles({testsupport::Fixture("long.mp4"), testsupport::Fixture("tone.wav")}),
+        2);
+    // Hold the first file at its first report, a tenth of a second into the 20 s file.
+    rig.engine->SetProgressInterval(100);
+    bool reported = false;
+    rig.view.onProgress = [&](const batch::TProgressValues&) {
+      if (!reported) rig.controller->Pause();
+      reported = true;
+    };
+    ASSERT_TRUE(rig.controller->Start());
+    ASSERT_TRUE(platform::WaitServing([&] { return reported; }, std::chrono::seconds(60)));
+    if (closing) {
+      rig.controller->Close();
+      EXPECT_FALSE(rig.engine->OnTerminate || rig.engine->OnProgress ||
+                   rig.engine->OnCustomHook || rig.engine->OnPreviewBitmap);
+      EXPECT_TRUE(rig.controller->TaskMap().empty());
+    } else {
+      rig.controller->Stop();
+    }
+    ASSERT_TRUE(platform::WaitServing([&] { return !rig.controller->Running(); },
+                                      std::chrono::seconds(60)));
 
-  EXPECT_EQ(rig.view.Sequence(),
-            "buttons(off) show ended(0 stopped) ended(1 stopped) buttons(on) close");
-  EXPECT_TRUE(rig.desktopCalls.empty());
-  EXPECT_NE(rig.list->Row(0).Progress, "100%");
-  // The file stopped in the middle is finalised and playable; the second was never begun.
-  EXPECT_EQ(rig.Outputs(), std::vector<std::string>{"long_(new).mp4"});
-  const testsupport::FFprobe probe(rig.outDir + "/long_(new).mp4");
-  ASSERT_TRUE(probe.Ok()) << probe.Errors();
-  EXPECT_EQ(probe.StreamCount("video"), 1u);
-  EXPECT_LT(probe.Duration(), 15.0);
+    EXPECT_EQ(rig.view.Sequence(),
+              "buttons(off) show ended(0 stopped) ended(1 stopped) buttons(on) close");
+    EXPECT_TRUE(rig.desktopCalls.empty());
+    EXPECT_NE(rig.list->Row(0).Progress, "100%");
+    // The file stopped in the middle is finalised and playable; the second was never begun.
+    EXPECT_EQ(rig.Outputs(), std::vector<std::string>{"long_(new).mp4"});
+    const testsupport::FFprobe probe(rig.outDir + "/long_(new).mp4");
+    ASSERT_TRUE(probe.Ok()) << probe.Errors();
+    EXPECT_EQ(probe.StreamCount("video"), 1u);
+    EXPECT_LT(probe.Duration(), 15.0);
+  }
 }
 
 TEST(BatchController, RowsThatCannotBeConvertedAreMarkedAndTheOthersConvert) {
