@@ -88,6 +88,7 @@ class TBatchController {
   // a watermark. A row without a task (unreadable source, refused by the engine) is skipped with
   // the failure mark. Then the tasks start and the progress window is shown; Start returns when
   // ShowProgressWindow returns, which for a window that is not modal is while the batch runs.
+  // While a batch runs the engine refuses a new one ("Cannot ClearTasks while working.").
   bool Start(int maxRunning = 1);
   // From Start until the engine's final notice has been handled.
   bool Running() const { return running_; }
