@@ -1,45 +1,65 @@
-// Command-line front end. For now it loads the media libraries the way the program does and reports
-// what it found; converting, inspecting and listing profiles come with the engine and catalogue.
-#include <unistd.h>
-
+// kvc, the command-line front end: lists the profile catalogue, describes media files and
+// converts files through the same batch the desktop program runs.
 #include <cstdio>
+#include <cstring>
 #include <string>
+#include <vector>
 
-#include "media/ffapi.h"
-#include "media/ffloader.h"
+#include "cli/commands.h"
 #include "platform/mainthread.h"
-#include "platform/paths.h"
+#include "platform/text.h"
+#include "profiles/globalobject.h"
 
 namespace {
 
-void PrintVersion(const char* name, unsigned v) {
-  std::printf("  %-14s %u.%u.%u\n", name, v >> 16, (v >> 8) & 0xff, v & 0xff);
+struct TCommand {
+  const char* name;
+  int (*run)(const std::vector<std::string>&);
+  const char* usage;
+};
+
+const TCommand kCommands[] = {
+    {"profiles", cli::RunProfiles, cli::kProfilesUsage},
+    {"info", cli::RunInfo, cli::kInfoUsage},
+    {"convert", cli::RunConvert, cli::kConvertUsage},
+};
+
+int UsageError(const std::string& message, const char* usage) {
+  std::fprintf(stderr, "kvc: %s\n\n%s", message.c_str(), usage);
+  return cli::kExitUsage;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   platform::SetMainThread();
-  media::TFFmpegLoader& loader = media::FFLoader();
-  loader.LibraryPath = platform::ExecutableFolder() + "/LibAV";
-  if (!loader.Load(media::PlayerLibraries)) {
-    std::fprintf(stderr, "kvc: %s\n", loader.LastErrMsg().c_str());
-    return 3;
+  std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.empty()) return UsageError("no command given", cli::kMainUsage);
+  const std::string& first = args[0];
+  if (first == "--help" || first == "-h" || first == "help") {
+    std::fputs(cli::kMainUsage, stdout);
+    return cli::kExitOk;
   }
-  std::printf("Media libraries loaded:\n");
-  PrintVersion("libavutil", ff::avutil_version());
-  PrintVersion("libavcodec", ff::avcodec_version());
-  PrintVersion("libavformat", ff::avformat_version());
-  PrintVersion("libavfilter", ff::avfilter_version());
-  PrintVersion("libswscale", ff::swscale_version());
-  PrintVersion("libswresample", ff::swresample_version());
-  SDL_version sdl{};
-  ff::SDL_GetVersion(&sdl);
-  std::printf("  %-14s %d.%d.%d\n", "SDL", sdl.major, sdl.minor, sdl.patch);
-  std::printf("\nLibrary folder searched first: %s\n", loader.LibraryPath.c_str());
-  std::printf("Converting (kvc convert), inspecting (kvc info) and listing profiles (kvc profiles)\n"
-              "come with the engine and the profile catalogue.\n");
-  (void)argc;
-  (void)argv;
-  return 0;
+  if (first == "--version") {
+    std::printf("kvc %s (%s)\n", platform::TrimText(profiles::GetVersionText()).c_str(),
+                profiles::kProductTitle);
+    return cli::kExitOk;
+  }
+  for (const TCommand& command : kCommands) {
+    if (first != command.name) continue;
+    const std::vector<std::string> rest(args.begin() + 1, args.end());
+    for (const std::string& arg : rest) {
+      if (arg == "--") break;
+      if (arg == "--help" || arg == "-h") {
+        std::fputs(command.usage, stdout);
+        return cli::kExitOk;
+      }
+    }
+    try {
+      return command.run(rest);
+    } catch (const cli::TUsageError& error) {
+      return UsageError(error.what(), command.usage);
+    }
+  }
+  return UsageError("unknown command '" + first + "'", cli::kMainUsage);
 }

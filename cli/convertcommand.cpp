@@ -1,0 +1,2 @@
+#include "cli/commands.h"
+namespace cli { int RunConvert(const std::vector<std::string>&) { return kExitOk; } }

@@ -1,0 +1,86 @@
+#include "cli/commands.h"
+
+namespace cli {
+
+const char kMainUsage[] =
+    "Usage: kvc COMMAND [options] [FILE...]\n"
+    "\n"
+    "Converts video and audio files for devices and formats, without a desktop.\n"
+    "\n"
+    "Commands:\n"
+    "  profiles   list the output profiles with their codes and default settings\n"
+    "  info       describe media files: container, streams, codecs, sizes, tags\n"
+    "  convert    convert files with an output profile\n"
+    "\n"
+    "  kvc COMMAND --help   the command's options\n"
+    "  kvc --version        the program's version\n"
+    "\n"
+    "Exit status: 0 done, 1 a file failed, 2 wrong command line, 3 media libraries missing,\n"
+    "130 stopped by Ctrl-C.\n";
+
+const char kProfilesUsage[] =
+    "Usage: kvc profiles [--group N] [--json]\n"
+    "\n"
+    "Lists the catalogue of output profiles: each group's header, then its profiles with their\n"
+    "codes (group x 100 + item), output format and default settings.\n"
+    "\n"
+    "  --group N   only group N (0-27)\n"
+    "  --settings DIR   folder holding keltovideoformat.ini\n"
+    "  --json      the catalogue as one JSON document\n";
+
+const char kInfoUsage[] =
+    "Usage: kvc info [--json] FILE...\n"
+    "\n"
+    "Describes each file: container, duration, bit rate, tags and every stream.\n"
+    "\n"
+    "  --json      one JSON object per file, one per line\n"
+    "\n"
+    "Exit status 1 when a file cannot be opened as media (the others are still described).\n";
+
+const char kConvertUsage[] =
+    "Usage: kvc convert [options] FILE...\n"
+    "\n"
+    "Converts the files with an output profile into the output folder. Each output is named\n"
+    "after its source with \"_(new)\" (\"_(new_1)\", ... when taken) and never overwrites a file.\n"
+    "\n"
+    "Profile and places:\n"
+    "  --profile CODE      output profile (see kvc profiles); default: the stored one\n"
+    "  --out DIR           output folder; default: the stored one\n"
+    "  --settings DIR      folder holding keltovideoconverter.ini and keltovideoformat.ini\n"
+    "  --set NAME=VALUE    a profile parameter, checked like the desktop's parameter panel:\n"
+    "                      size (WxH), vcodec, vbitrate (kbit/s), fps, zoom, rate (Hz),\n"
+    "                      acodec, channels, abitrate (kbit/s), volume (percent)\n"
+    "  --save              keep --profile, --out, --set and --priority as the stored defaults\n"
+    "                      (otherwise they apply to this run only)\n"
+    "\n"
+    "Edits of every file:\n"
+    "  --trim START[,END]  convert from START to END; seconds or hh:mm:ss.mmm\n"
+    "  --crop T,B,L,R      cut bands off the source picture (pixels, even)\n"
+    "  --zoom MODE         full, lbox (letterbox), pan (pan and scan) or center\n"
+    "  --brightness N      0-512 (255 unchanged)\n"
+    "  --contrast N        -100-100 (0 unchanged)\n"
+    "  --saturation N      0-512 (255 unchanged)\n"
+    "  --exposure N        -255-512 (0 unchanged)\n"
+    "  --text TEXT         watermark text\n"
+    "  --font SPEC         FAMILY[,SIZE[,#RRGGBB[,bold][,italic][,underline][,strikeout]]]\n"
+    "  --text-pos X,Y      top-left corner of the text in source pixels\n"
+    "  --text-first        draw the text before the colour changes, so they apply to it\n"
+    "  --image BMP         watermark picture\n"
+    "  --image-pos X,Y     top-left corner of the picture in source pixels\n"
+    "  --alpha N           weight of the picture in style 1, 0-255 (168)\n"
+    "  --style 1|2         1 weighted blend, 2 multiply\n"
+    "  --image-first       blend the picture before the colour changes\n"
+    "\n"
+    "Running:\n"
+    "  --jobs N            convert N files at once (default 1)\n"
+    "  --priority LEVEL    idle, normal, lower or lowest\n"
+    "  --open              open the output folder when the last file is done\n"
+    "  --shutdown          power the computer off when the last file is done\n"
+    "  --json              one JSON object per line for every event, on standard output\n"
+    "  -q, --quiet         print failures only\n"
+    "  -v, --verbose       print the engine's log as well\n"
+    "\n"
+    "Ctrl-C stops: files being written are finished off playable, and the exit status is 130.\n"
+    "Exit status 1 when a file failed; each failure is named on standard error.\n";
+
+}  // namespace cli
