@@ -4,9 +4,12 @@
 // standard error, and returns the process's exit code.
 #pragma once
 
+#include <array>
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "profiles/parameterpanel.h"
 
 namespace cli {
 
@@ -47,6 +50,25 @@ struct TSettingsFiles {
   std::string formatFile;
 };
 TSettingsFiles ResolveSettingsFiles(const std::string& folder);
+
+// The short names of the ten profile parameters, used by `convert --set` and `profiles`, with the
+// parameter box each one stands for.
+struct TParamName {
+  const char* name;
+  profiles::TParamBox box;
+};
+inline constexpr std::array<TParamName, profiles::kParamBoxCount> kParamNames = {{
+    {"size", profiles::TParamBox::VideoSize},
+    {"vcodec", profiles::TParamBox::VideoEncoder},
+    {"vbitrate", profiles::TParamBox::VideoBitRate},
+    {"fps", profiles::TParamBox::FrameRate},
+    {"zoom", profiles::TParamBox::Zoom},
+    {"rate", profiles::TParamBox::SampleRate},
+    {"acodec", profiles::TParamBox::AudioEncoder},
+    {"channels", profiles::TParamBox::Channel},
+    {"abitrate", profiles::TParamBox::AudioBitRate},
+    {"volume", profiles::TParamBox::Volume},
+}};
 
 // The value of an option that takes one ("--group 3" or "--group=3"): advances i past it.
 // Throws TUsageError "option NAME needs a value" when none follows.
