@@ -74,6 +74,7 @@ bool TBatchController::Start(int maxRunning) {
   }
 
   taskMap_.clear();
+  taskOutputs_.clear();
   taskEffects_.clear();
   endedTasks_ = 0;
   lastTaskFinished_ = false;
@@ -160,6 +161,7 @@ bool TBatchController::AddRowTask(int row, int code, const std::string& extensio
       return false;
     }
     taskMap_.push_back(row);
+    taskOutputs_.push_back(output);
     taskEffects_.push_back(options.CustomHook ? std::optional(EffectSettings(record))
                                               : std::nullopt);
     taken.insert(output);
@@ -196,6 +198,7 @@ void TBatchController::Close() {
   engine_.OnCustomHook = nullptr;
   attached_ = false;
   taskMap_.clear();
+  taskOutputs_.clear();
   taskEffects_.clear();
   previewBitmap_ = media::TBitmap();
 }
@@ -205,17 +208,23 @@ void TBatchController::HandleProgress(const engine::TProgressInfo& info) {
   TProgressValues values;
   values.Row = taskMap_[info.TaskIndex];
   values.Info = info;
+  TFileRow& row = list_.Row(values.Row);
+  // The engine expects the whole source when only the start is trimmed; the output is shorter
+  // by the part left out.
+  values.LengthUs = info.TotalDuration;
+  const TlvFilesRecord& record = *row.Record;
+  if (values.LengthUs > 0 && record.TrimDuration <= 0 && record.TrimStart > 0)
+    values.LengthUs = std::max<int64_t>(values.LengthUs - record.TrimStart, 0);
   // A length of 0 or an unknown one (-1) gives no percentage; output a little past the expected
   // length (audio padding) still shows 100.
-  if (info.TotalDuration > 0)
+  if (values.LengthUs > 0)
     values.Percent = static_cast<int>(
-        std::clamp<int64_t>(info.CurrentDuration * 100 / info.TotalDuration, 0, 100));
-  TFileRow& row = list_.Row(values.Row);
+        std::clamp<int64_t>(info.CurrentDuration * 100 / values.LengthUs, 0, 100));
   row.Progress = values.Percent >= 0 ? std::to_string(values.Percent) + "%" : "";
   view_.RowChanged(values.Row);
 
   values.CurrentTime = Seconds(info.CurrentDuration);
-  values.Length = info.TotalDuration >= 0 ? Seconds(info.TotalDuration) : "";
+  values.Length = values.LengthUs >= 0 ? Seconds(values.LengthUs) : "";
   values.FileSize = std::to_string(info.CurrentSize / 1000) + " kb";
   values.Progress =
       "[" + std::to_string(info.TaskIndex + 1) + "/" + std::to_string(engine_.TaskCount()) + "]";

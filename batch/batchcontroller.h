@@ -30,6 +30,7 @@ struct TProgressValues {
   int Row = -1;             // the list row of the task
   int Percent = -1;         // file bar, 0…100; -1 while the length is unknown
   std::string CurrentTime;  // "Current Time:" value, "<seconds> Second"
+  int64_t LengthUs = -1;    // the output's expected length, µs; -1 when unknown
   std::string Length;       // "Length:" value, "<seconds> Second"; "" when unknown
   std::string FileSize;     // "File Size:" value, "<thousands of bytes> kb"
   std::string Progress;     // "Progress:" value, "[<task number>/<task count>]"
@@ -103,6 +104,8 @@ class TBatchController {
 
   // Task k's list row, for the tasks of the current or last batch.
   const std::vector<int>& TaskMap() const { return taskMap_; }
+  // Task k's output file.
+  const std::vector<std::string>& TaskOutputs() const { return taskOutputs_; }
   // The last preview frame the engine delivered (empty before the first).
   const media::TBitmap& PreviewBitmap() const { return previewBitmap_; }
 
@@ -124,6 +127,7 @@ class TBatchController {
   bool attached_ = true;
   std::atomic<bool> running_{false};
   std::vector<int> taskMap_;
+  std::vector<std::string> taskOutputs_;
   // The frame effects of each task, fixed when the batch starts; none for a task without a hook.
   // Worker threads read it while the batch runs.
   std::vector<std::optional<dialogs::FrameEffectSettings>> taskEffects_;

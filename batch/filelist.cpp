@@ -38,7 +38,11 @@ TFileList::TFileList(engine::TCustomZUzezaVIV& engine, std::string settingsFile,
 
 void TFileList::Select(int index) { selected_ = index >= 0 && index < RowCount() ? index : -1; }
 
-int TFileList::AddFiles(const std::vector<std::string>& paths) {
+int TFileList::AddFiles(const std::vector<std::string>& paths,
+                        std::vector<TSkippedFile>* skipped) {
+  const auto skip = [skipped](const std::string& path, const std::string& reason) {
+    if (skipped) skipped->push_back({path, reason});
+  };
   if (!engine_.LoadAVLib(platform::ExecutableFolder() + "/LibAV")) return 0;
   engine_.ClearTasks();
   const int code = profiles::TSettings(settingsFile_).FormatCode();
@@ -56,15 +60,24 @@ int TFileList::AddFiles(const std::vector<std::string>& paths) {
   int added = 0;
   for (size_t i = 0; i < paths.size(); ++i) {
     const std::string& path = paths[i];
-    if (IsFolder(path)) continue;
+    if (IsFolder(path)) {
+      skip(path, kFolderReason);
+      continue;
+    }
     bool known = false;
     for (const TFileRow& row : rows_) known = known || row.Caption == path;
-    if (known) continue;
+    if (known) {
+      skip(path, kListedReason);
+      continue;
+    }
 
     const std::string dest = MakeOutputFileName(settingsFile_, path, extension, taken);
     engine::TInputOptions input;
     const int task = engine_.AddTask(path, &input);
-    if (task < 0) continue;
+    if (task < 0) {
+      skip(path, engine_.LastErrMsg);
+      continue;
+    }
     media::TAVProbe* probe = engine_.InputProbe(task, 0);
     media::TFileStreamInfo info;
     if (probe) probe->GetFileStreamInfo(info);

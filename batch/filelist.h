@@ -38,6 +38,14 @@ struct TFileRow {
   const std::string& ColumnText(int column) const;
 };
 
+// A path AddFiles did not add, and why.
+struct TSkippedFile {
+  std::string Path;
+  std::string Reason;  // kFolderReason, kListedReason, or the engine's message
+};
+inline constexpr char kFolderReason[] = "is a folder";
+inline constexpr char kListedReason[] = "is already in the list";
+
 class TFileList {
  public:
   // The list probes files through `engine` (whose task list it clears while adding) and reads the
@@ -58,8 +66,9 @@ class TFileList {
   // made for the current profile. Skips folders, paths equal to an existing row's caption, and
   // files the engine cannot open, without a message. Does nothing when the media libraries cannot
   // be loaded. The selection is cleared and the engine's task list is left empty. Returns the
-  // number of rows added.
-  int AddFiles(const std::vector<std::string>& paths);
+  // number of rows added; `skipped`, when given, receives the paths not added with the reason.
+  int AddFiles(const std::vector<std::string>& paths,
+               std::vector<TSkippedFile>* skipped = nullptr);
   // Removes the selected row, then selects the row that took its place, or the new last row when
   // the removed row was the last or second to last. False when no row was selected.
   bool RemoveSelected();

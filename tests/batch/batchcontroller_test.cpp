@@ -96,6 +96,31 @@ TEST(BatchController, CheckedRowsBecomeTasksAndThePostActionsFollowTheLastFile) 
   EXPECT_EQ(audio.StreamCount("audio"), 1u);
 }
 
+TEST(BatchController, TrimmedRowsReportTheirTrimmedLength) {
+  struct TCase {
+    const char* name;
+    int64_t start, duration;  // µs
+  };
+  const TCase cases[] = {{"start only", 1'000'000, 0}, {"start and end", 500'000, 1'000'000}};
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    TBatchRig rig;
+    ASSERT_EQ(rig.list->AddFiles({testsupport::Fixture("av.mp4")}), 1);
+    rig.list->Row(0).Record->TrimStart = c.start;
+    rig.list->Row(0).Record->TrimDuration = c.duration;
+    ASSERT_TRUE(rig.RunBatch());
+    ASSERT_FALSE(rig.view.progress.empty());
+    const batch::TProgressValues& last = rig.view.progress.back();
+    EXPECT_EQ(last.LengthUs, 1'000'000);
+    EXPECT_EQ(last.Length, "1 Second");
+    EXPECT_EQ(last.Percent, 100);
+    ASSERT_EQ(rig.controller->TaskOutputs().size(), 1u);
+    const testsupport::FFprobe probe(rig.controller->TaskOutputs()[0]);
+    ASSERT_TRUE(probe.Ok()) << probe.Errors();
+    EXPECT_NEAR(probe.Duration(), 1.0, 0.15);
+  }
+}
+
 TEST(BatchController, UnknownLengthShowsNoPercentage) {
   TBatchRig rig;
   // A raw H.264 stream carries no duration.

@@ -22,10 +22,22 @@ TEST(FileList, AddingProbesEachFileAndSkipsFoldersDuplicatesAndRefusedFiles) {
   // The same name in another folder gets the next output name, as the batch would give it.
   const std::string sameName = rig.CopyFixture("av.mp4", "other/av.mp4");
 
+  std::vector<batch::TSkippedFile> skipped;
   const int added = rig.list->AddFiles({video, testsupport::FixtureDir(), audio, video,
                                         testsupport::Fixture("notmedia.avi"),
-                                        rig.dir.File("missing.mp4"), sameName});
+                                        rig.dir.File("missing.mp4"), sameName},
+                                       &skipped);
   EXPECT_EQ(added, 3);
+  // Each path left out is named with its reason; the engine's reasons are its own messages.
+  ASSERT_EQ(skipped.size(), 4u);
+  EXPECT_EQ(skipped[0].Path, testsupport::FixtureDir());
+  EXPECT_EQ(skipped[0].Reason, batch::kFolderReason);
+  EXPECT_EQ(skipped[1].Path, video);
+  EXPECT_EQ(skipped[1].Reason, batch::kListedReason);
+  EXPECT_EQ(skipped[2].Path, testsupport::Fixture("notmedia.avi"));
+  EXPECT_EQ(skipped[3].Path, rig.dir.File("missing.mp4"));
+  EXPECT_NE(skipped[2].Reason, "");
+  EXPECT_NE(skipped[3].Reason, skipped[2].Reason);
   ASSERT_EQ(rig.list->RowCount(), 3);
   EXPECT_EQ(rig.engine->TaskCount(), 0);
   EXPECT_EQ(rig.list->Selected(), -1);
