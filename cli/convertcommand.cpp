@@ -135,7 +135,7 @@ TConvertOptions ParseConvertOptions(const std::vector<std::string>& args) {
     } else if (a == "--") {
       filesOnly = true;
     } else if (IsOption(a, "--profile")) {
-      o.profile = IntegerValue(value("--profile"), "--profile", 0, 99 * 100);
+      o.profile = IntegerValue(value("--profile"), "--profile", 0, 1'000'000);
     } else if (IsOption(a, "--out")) {
       o.out = value("--out");
     } else if (IsOption(a, "--settings")) {

@@ -1,1 +1,254 @@
+// kvc convert run as a process: a batch whose outputs an independent reader opens, JSON events
+// line by line, two files at a time, failures, wrong command lines, missing media libraries,
+// settings kept only with --save, and Ctrl-C leaving a playable file.
 #include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "profiles/settings.h"
+#include "tests/cli/kvcprocess.h"
+#include "tests/support/ffprobe.h"
+#include "tests/support/testdirs.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using clitest::RunKvc;
+using clitest::TKvcProcess;
+using nlohmann::json;
+
+// A settings folder holding only a settings file with the output folder, so that no test reads
+// or writes the program's own settings; the format file is the program's.
+struct TPlace {
+  testsupport::TempDir dir;
+  std::string settings = dir.File("settings");
+  std::string out = dir.File("out");
+  TPlace() { fs::create_directories(settings); }
+  std::vector<std::string> Args(std::vector<std::string> rest) const {
+    std::vector<std::string> args = {"convert", "--settings", settings, "--out", out};
+    args.insert(args.end(), rest.begin(), rest.end());
+    return args;
+  }
+  std::string Copy(const std::string& fixture, const std::string& name) const {
+    fs::copy_file(testsupport::Fixture(fixture), dir.File(name));
+    return dir.File(name);
+  }
+};
+
+std::vector<json> Events(const std::vector<std::string>& lines) {
+  std::vector<json> events;
+  for (const std::string& line : lines) {
+    json event = json::parse(line, nullptr, false);
+    EXPECT_FALSE(event.is_discarded()) << "not JSON: " << line;
+    if (!event.is_discarded()) events.push_back(event);
+  }
+  return events;
+}
+
+std::vector<json> OfKind(const std::vector<json>& events, const std::string& kind) {
+  std::vector<json> found;
+  for (const json& e : events)
+    if (e.value("event", "") == kind) found.push_back(e);
+  return found;
+}
+
+TEST(KvcConvert, ABatchOfThreeFilesConvertsWithJsonEvents) {
+  TPlace place;
+  const std::vector<std::string> sources = {testsupport::Fixture("av.mp4"),
+                                            testsupport::Fixture("audio.mp3"),
+                                            testsupport::Fixture("tone.wav")};
+  std::vector<std::string> args = place.Args({"--json"});
+  args.insert(args.end(), sources.begin(), sources.end());
+  TKvcProcess kvc(args);
+  ASSERT_EQ(kvc.Wait(), 0) << kvc.Errors();
+  const std::vector<json> events = Events(kvc.Lines());
+
+  const std::vector<json> done = OfKind(events, "done");
+  ASSERT_EQ(done.size(), 3u);
+  const char* names[] = {"av_(new).mp4", "audio_(new).mp4", "tone_(new).mp4"};
+  for (size_t i = 0; i < 3; ++i) {
+    SCOPED_TRACE(sources[i]);
+    EXPECT_EQ(done[i]["file"], sources[i]);
+    EXPECT_EQ(done[i]["output"], place.out + "/" + names[i]);
+    const testsupport::FFprobe probe(done[i]["output"]);
+    ASSERT_TRUE(probe.Ok()) << probe.Errors();
+    EXPECT_EQ(done[i]["size"], fs::file_size(place.out + "/" + names[i]));
+  }
+  EXPECT_EQ(testsupport::FFprobe(place.out + "/av_(new).mp4").StreamCount("video"), 1u);
+  EXPECT_EQ(testsupport::FFprobe(place.out + "/tone_(new).mp4").StreamCount("audio"), 1u);
+  for (const json& p : OfKind(events, "progress")) {
+    EXPECT_TRUE(p["percent"].is_null() || (p["percent"] >= 0 && p["percent"] <= 100));
+    EXPECT_TRUE(p.contains("eta") && p.contains("batch_eta") && p.contains("speed"));
+  }
+  const std::vector<json> batch = OfKind(events, "batch");
+  ASSERT_EQ(batch.size(), 1u);
+  EXPECT_EQ(batch[0]["converted"], 3);
+  EXPECT_EQ(batch[0]["failed"], 0);
+  EXPECT_EQ(events.back()["event"], "batch");
+
+  // Without a terminal and without --json: one plain line per file, naming its output.
+  std::string output, errors;
+  ASSERT_EQ(RunKvc(place.Args({sources[2]}), &output, &errors), 0) << errors;
+  const std::string expected = sources[2] + " -> " + place.out + "/tone_(new_1).mp4 (";
+  EXPECT_EQ(output.substr(0, expected.size()), expected);
+  EXPECT_EQ(output.substr(output.size() - 5), " kB)\n");
+  EXPECT_EQ(std::count(output.begin(), output.end(), '\n'), 1);
+}
+
+TEST(KvcConvert, TwoJobsConvertTwoFilesAtATime) {
+  TPlace place;
+  std::vector<std::string> args = place.Args({"--json", "--jobs", "2"});
+  for (int i = 1; i <= 4; ++i)
+    args.push_back(place.Copy("long.mp4", "clip" + std::to_string(i) + ".mp4"));
+  TKvcProcess kvc(args);
+  ASSERT_EQ(kvc.Wait(), 0) << kvc.Errors();
+  const std::vector<json> events = Events(kvc.Lines());
+
+  // Before the first file is done, the first two files report and the others do not.
+  std::set<int> reporting;
+  for (const json& e : events) {
+    if (e["event"] == "done") break;
+    if (e["event"] == "progress") reporting.insert(e["task"].get<int>());
+  }
+  EXPECT_EQ(reporting, (std::set<int>{0, 1}));
+
+  const std::vector<json> done = OfKind(events, "done");
+  ASSERT_EQ(done.size(), 4u);
+  int64_t frames = -1;
+  for (int i = 1; i <= 4; ++i) {
+    const std::string output = place.out + "/clip" + std::to_string(i) + "_(new).mp4";
+    SCOPED_TRACE(output);
+    const testsupport::FFprobe probe(output);
+    ASSERT_TRUE(probe.Ok()) << probe.Errors();
+    EXPECT_NEAR(probe.Duration(), 20.0, 0.2);
+    const int64_t count = probe.NbFrames(0);
+    if (frames >= 0) {
+      EXPECT_EQ(count, frames);
+    }
+    frames = count;
+  }
+}
+
+TEST(KvcConvert, AFailingFileExitsOneAndTheOthersConvert) {
+  TPlace place;
+  const std::string notMedia = testsupport::Fixture("notmedia.avi");
+  const std::string missing = place.dir.File("missing.mp4");
+  std::string output, errors;
+  EXPECT_EQ(RunKvc(place.Args({testsupport::Fixture("av.mp4"), notMedia, missing,
+                               testsupport::Fixture("tone.wav")}),
+                   &output, &errors),
+            1);
+  EXPECT_NE(errors.find("kvc: " + notMedia), std::string::npos) << errors;
+  EXPECT_NE(errors.find("kvc: " + missing), std::string::npos) << errors;
+  EXPECT_TRUE(testsupport::FFprobe(place.out + "/av_(new).mp4").Ok());
+  EXPECT_TRUE(testsupport::FFprobe(place.out + "/tone_(new).mp4").Ok());
+  EXPECT_EQ(std::distance(fs::directory_iterator(place.out), fs::directory_iterator()), 2);
+}
+
+TEST(KvcConvert, WrongCommandLinesExitTwoNamingTheFault) {
+  TPlace place;
+  const std::string clip = testsupport::Fixture("av.mp4");
+  struct TCase {
+    std::vector<std::string> args;
+    const char* named;  // what the message must name
+  };
+  const TCase cases[] = {
+      {place.Args({"--bogus", clip}), "unknown option '--bogus'"},
+      {place.Args({"--profile", "9999", clip}), "unknown profile 9999"},
+      {place.Args({"--profile", "abc", clip}), "--profile abc"},
+      {place.Args({"--set", "vbitrate=fast", clip}), "Video BitRate is not a valid value!"},
+      {place.Args({"--set", "fps=7", clip}), "--set fps=7: not one of"},
+      {place.Args({"--set", "speed=2", clip}), "--set speed: unknown parameter"},
+      {place.Args({"--trim", "5,2", clip}), "the end is not after the start"},
+      {place.Args({"--crop", "1,0,0,0", clip}), "bands must be even"},
+      {place.Args({"--image", place.dir.File("none.bmp"), clip}), "Cannot load watermark image"},
+      {place.Args({"--jobs"}), "option --jobs needs a value"},
+      {place.Args({}), "no file given"},
+      {{"transcode", clip}, "unknown command 'transcode'"},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.named);
+    std::string output, errors;
+    EXPECT_EQ(RunKvc(c.args, &output, &errors), 2);
+    EXPECT_NE(errors.find(c.named), std::string::npos) << errors;
+    EXPECT_NE(errors.find("Usage: kvc"), std::string::npos);
+  }
+  EXPECT_FALSE(fs::exists(place.out));
+}
+
+TEST(KvcConvert, SettingsChangeOnlyWithSave) {
+  TPlace place;
+  const std::string settingsFile = place.settings + "/" + profiles::kSettingsFileName;
+  const std::string clip = testsupport::Fixture("av.mp4");
+  // Profile 1 converts to 320x240 by default; a run with other values leaves the file as it was.
+  std::string output, errors;
+  ASSERT_EQ(RunKvc(place.Args({"--set", "size=160x120", "--trim", "0.5,1.5", clip}), &output,
+                   &errors),
+            0)
+      << errors;
+  testsupport::FFprobe first(place.out + "/av_(new).mp4");
+  ASSERT_TRUE(first.Ok());
+  EXPECT_EQ(first.Width(0), 160);
+  EXPECT_NEAR(first.Duration(), 1.0, 0.15);
+  EXPECT_FALSE(fs::exists(settingsFile));
+
+  ASSERT_EQ(RunKvc(place.Args({"--save", "--set", "size=176x144", clip}), &output, &errors), 0)
+      << errors;
+  EXPECT_EQ(testsupport::FFprobe(place.out + "/av_(new_1).mp4").Width(0), 176);
+  const profiles::TSettings stored(settingsFile);
+  EXPECT_EQ(stored.ProfileString(1, "paraVideoSize", ""), "176x144");
+  EXPECT_EQ(stored.OutPutDir(), place.out);
+  // The saved values are the defaults of the next run.
+  ASSERT_EQ(RunKvc({"convert", "--settings", place.settings, clip}, &output, &errors), 0) << errors;
+  EXPECT_EQ(testsupport::FFprobe(place.out + "/av_(new_2).mp4").Width(0), 176);
+}
+
+TEST(KvcConvert, MissingMediaLibrariesExitThree) {
+  // A copy of the program beside a "LibAV" folder whose libavutil lacks an entry point the
+  // program needs: the loader refuses it.
+  TPlace place;
+  const testsupport::TempDir& dir = place.dir;
+  const std::string program = dir.File("kvc");
+  fs::copy_file(KVC_PATH, program);
+  fs::create_directories(dir.File("LibAV"));
+  fs::copy_file(FAKE_AVUTIL_MISSING, dir.File("LibAV/libavutil.so.57"));
+  std::string errors;
+  std::vector<std::string> args = place.Args({testsupport::Fixture("av.mp4")});
+  args.insert(args.begin(), program);
+  EXPECT_EQ(testsupport::RunTool(args, nullptr, &errors), 3);
+  EXPECT_FALSE(fs::exists(place.out));
+  EXPECT_NE(errors.find("kvc: "), std::string::npos);
+  EXPECT_NE(errors.find("av_log_set_level"), std::string::npos) << errors;
+}
+
+TEST(KvcConvert, CtrlCStopsAndLeavesAPlayableFile) {
+  TPlace place;
+  TKvcProcess kvc(place.Args({"--json", testsupport::Fixture("long.mp4"),
+                              testsupport::Fixture("av.mp4")}));
+  std::string line;
+  bool progressed = false;
+  while (!progressed && kvc.ReadLine(line)) progressed = line.find("\"progress\"") != std::string::npos;
+  ASSERT_TRUE(progressed);
+  kvc.Signal(SIGINT);
+  EXPECT_EQ(kvc.Wait(), 130) << kvc.Errors();
+  const std::vector<json> events = Events(kvc.Lines());
+  EXPECT_EQ(OfKind(events, "done").size(), 0u);
+  EXPECT_EQ(OfKind(events, "stopped").size(), 2u);
+  ASSERT_EQ(OfKind(events, "batch").size(), 1u);
+  EXPECT_EQ(OfKind(events, "batch")[0]["interrupted"], true);
+  const testsupport::FFprobe probe(place.out + "/long_(new).mp4");
+  ASSERT_TRUE(probe.Ok()) << probe.Errors();
+  EXPECT_EQ(probe.StreamCount("video"), 1u);
+  EXPECT_LT(probe.Duration(), 19.0);
+  EXPECT_FALSE(fs::exists(place.out + "/av_(new).mp4"));
+}
+
+}  // namespace

@@ -1,0 +1,45 @@
+// The built kvc run as a child process the way a shell runs it: arguments as given, standard
+// input from /dev/null, standard output read line by line while it runs (so a test can act in
+// the middle of a conversion), standard error collected whole.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace clitest {
+
+class TKvcProcess {
+ public:
+  explicit TKvcProcess(const std::vector<std::string>& args);
+  ~TKvcProcess();
+  TKvcProcess(const TKvcProcess&) = delete;
+  TKvcProcess& operator=(const TKvcProcess&) = delete;
+
+  // The next line of standard output; false at its end or when none came within the timeout.
+  bool ReadLine(std::string& line, std::chrono::milliseconds timeout = std::chrono::seconds(60));
+  void Signal(int signal);
+  // Reads standard output to its end and waits for the process. The exit status, or 128 + the
+  // signal that ended it.
+  int Wait();
+
+  const std::vector<std::string>& Lines() const { return lines_; }  // every line read so far
+  const std::string& Errors() const { return errors_; }              // valid after Wait
+
+ private:
+  pid_t pid_ = -1;
+  int out_ = -1;
+  std::string pending_;
+  std::vector<std::string> lines_;
+  std::string errors_;
+  std::thread errorReader_;
+  int status_ = -1;
+};
+
+// Runs kvc to its end; the exit status, with standard output and error.
+int RunKvc(const std::vector<std::string>& args, std::string* output, std::string* errors);
+
+}  // namespace clitest
