@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Speed comparison of the engine (bench/engine_run) with the ffmpeg tool: the same jobs on the same
-# 1080p input, run alternately (engine, ffmpeg, engine, ffmpeg, ...), each run measured for wall
+# Speed comparison of the engine with the ffmpeg tool: the same jobs on the same 1080p input, the
+# engine side through the command-line program (kvc convert, the whole batch path) where an output
+# profile expresses the job exactly, and through bench/engine_run (one bare task) where none does; run alternately (engine, ffmpeg, engine, ffmpeg, ...), each run measured for wall
 # time and peak resident memory by /usr/bin/time. Prints per job the medians of both sides and
 # their ratios (engine / ffmpeg). Reports only: nothing here judges the timings, and the exit
 # status is 1 only when an output is broken (checked with ffprobe) or a run failed.
@@ -8,7 +9,7 @@
 #   bench/run_bench.sh [--runs N] [--jobs a,b,...] [--build DIR]
 #     --runs N    runs per side and job (default 5)
 #     --jobs LIST jobs to run, comma-separated (default a,b,c,d; see JOBS below)
-#     --build DIR build folder holding bench/engine_run (default: build/ in the repository)
+#     --build DIR build folder holding cli/kvc and bench/engine_run (default: build/)
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -34,10 +35,13 @@ done
 BUILD="$(cd "$BUILD" 2>/dev/null && pwd)" || { echo "run_bench.sh: no build folder '$BUILD'" >&2; exit 2; }
 
 ENGINE="$BUILD/bench/engine_run"
-if [[ ! -x "$ENGINE" ]]; then
-  echo "run_bench.sh: $ENGINE is missing; build first (./test, or cmake --build $BUILD --target engine_run)" >&2
-  exit 2
-fi
+KVC="$BUILD/cli/kvc"
+for program in "$ENGINE" "$KVC"; do
+  if [[ ! -x "$program" ]]; then
+    echo "run_bench.sh: $program is missing; build first (./test, or cmake --build $BUILD)" >&2
+    exit 2
+  fi
+done
 for tool in ffmpeg ffprobe /usr/bin/time; do
   command -v "$tool" >/dev/null || {
     echo "run_bench.sh: '$tool' is missing (Debian packages ffmpeg and time; scripts/setup.sh installs them)" >&2
@@ -62,13 +66,20 @@ done
 # Job c: "vn" is an output option on both sides, as the component sets it. The ffmpeg tool then
 # leaves the unused video stream discarded in its demuxer; whatever the engine does with it is
 # part of what is measured.
+#
+# Jobs a and c run through kvc convert: an output profile with its parameters set on the command
+# line (KVC_ARGS, "|"-separated), converting as the desktop's Start does. The profile decides every
+# option the engine gets; FFMPEG_OUT gives the tool the same ones (a: the 4:3 aspect the full-screen
+# zoom writes, the profile's 48000 Hz; both keep the source's frame rate and channels). Jobs b and
+# d have no profile form and run one bare task through engine_run (ENGINE_OUT): b's profiles add
+# device tunings that the tool cannot be given in the same words, and no profile copies streams.
 COMMON_IN=(-threads 0)
-declare -A TITLE EXT EXPECT ENGINE_OUT FFMPEG_OUT
+declare -A TITLE EXT EXPECT ENGINE_OUT KVC_ARGS FFMPEG_OUT
 TITLE[a]="MPEG-4 320x240 768k + AAC 128k, MP4"
 EXT[a]=mp4
 EXPECT[a]="video:mpeg4 audio:aac"
-ENGINE_OUT[a]="-vcodec mpeg4 -s 320x240 -vb 768000 -acodec aac -ab 128000 -threads 0"
-FFMPEG_OUT[a]="-c:v mpeg4 -s 320x240 -b:v 768k -c:a aac -b:a 128k -threads 0"
+KVC_ARGS[a]="--profile|2602|--set|size=320x240|--set|vbitrate=768|--set|fps=as source|--set|rate=48000|--set|channels=as source|--set|abitrate=128|--zoom|full"
+FFMPEG_OUT[a]="-c:v mpeg4 -s 320x240 -b:v 768k -aspect 4:3 -c:a aac -b:a 128k -ar 48000 -threads 0"
 
 TITLE[b]="H.264 1280x720 1500k + AAC 128k, MP4"
 EXT[b]=mp4
@@ -79,8 +90,8 @@ FFMPEG_OUT[b]="-c:v libx264 -preset medium -s 1280x720 -b:v 1500k -c:a aac -b:a 
 TITLE[c]="audio only to MP3 128k"
 EXT[c]=mp3
 EXPECT[c]="audio:mp3"
-ENGINE_OUT[c]="-vn -acodec libmp3lame -ab 128000 -threads 0"
-FFMPEG_OUT[c]="-vn -c:a libmp3lame -b:a 128k -threads 0"
+KVC_ARGS[c]="--profile|2700|--set|abitrate=128|--set|rate=48000|--set|channels=2"
+FFMPEG_OUT[c]="-vn -c:a libmp3lame -b:a 128k -ar 48000 -ac 2 -threads 0"
 
 TITLE[d]="stream copy to MKV"
 EXT[d]=mkv
@@ -154,23 +165,33 @@ seconds() { awk -v s="$1" 'BEGIN { printf "%.2f", s }'; }
 megabytes() { awk -v k="$1" 'BEGIN { printf "%.1f", k / 1024 }'; }
 
 echo "Input: $INPUT"
-echo "Engine: $ENGINE"
+echo "Engine: $KVC convert (jobs a, c), $ENGINE (jobs b, d)"
 echo "Runs per side and job: $RUNS"
 echo
 
 declare -A ROW
 any_failed=0
 for job in "${JOBS[@]}"; do
-  read -r -a engine_out <<<"${ENGINE_OUT[$job]}"
   read -r -a ffmpeg_out <<<"${FFMPEG_OUT[$job]}"
-  engine_file="$WORK/engine-$job.${EXT[$job]}"
   ffmpeg_file="$WORK/ffmpeg-$job.${EXT[$job]}"
-  engine_cmd=("$ENGINE" -loglevel error "${COMMON_IN[@]}" -i "$INPUT" "${engine_out[@]}" "$engine_file")
+  if [[ -n "${KVC_ARGS[$job]+set}" ]]; then
+    # An empty settings folder of its own: the profile's defaults plus the values given here,
+    # for this run only. Outputs are named after the input; the file is removed before each run.
+    IFS='|' read -r -a kvc_args <<<"${KVC_ARGS[$job]}"
+    mkdir -p "$WORK/kvc-settings"
+    engine_file="$WORK/kvc-$job/$(basename "${INPUT%.*}")_(new).${EXT[$job]}"
+    engine_cmd=("$KVC" convert -q --settings "$WORK/kvc-settings" --out "$WORK/kvc-$job"
+      "${kvc_args[@]}" "$INPUT")
+  else
+    read -r -a engine_out <<<"${ENGINE_OUT[$job]}"
+    engine_file="$WORK/engine-$job.${EXT[$job]}"
+    engine_cmd=("$ENGINE" -loglevel error "${COMMON_IN[@]}" -i "$INPUT" "${engine_out[@]}" "$engine_file")
+  fi
   ffmpeg_cmd=(ffmpeg -nostdin -y -loglevel error -nostats "${COMMON_IN[@]}" -i "$INPUT"
     "${ffmpeg_out[@]}" "$ffmpeg_file")
   echo "Job $job: ${TITLE[$job]}"
-  echo "  engine: ${engine_cmd[*]}"
-  echo "  ffmpeg: ${ffmpeg_cmd[*]}"
+  printf '  engine:'; printf ' %q' "${engine_cmd[@]}"; echo
+  printf '  ffmpeg:'; printf ' %q' "${ffmpeg_cmd[@]}"; echo
 
   : >"$WORK/engine-$job.results"
   : >"$WORK/ffmpeg-$job.results"
