@@ -406,8 +406,9 @@ int RunConvert(const std::vector<std::string>& args) {
 
   InstallStopSignals();
   InstallSuspendClock();
-  bool interrupted = false;
-  if (!list.Empty() && controller.Start(o.jobs)) {
+  // Ctrl-C while the files were being probed: nothing starts.
+  bool interrupted = gStopSignal != 0;
+  if (!interrupted && !list.Empty() && controller.Start(o.jobs)) {
     while (controller.Running()) {
       platform::WaitServing(
           [&] { return !controller.Running() || (gStopSignal != 0 && !interrupted); });
