@@ -48,16 +48,22 @@ struct TConvertOptions {
   std::vector<std::string> files;
 };
 
+// The pieces of a text between separators ("a,,b" gives "a", "", "b").
+std::vector<std::string> Split(const std::string& text, char separator) {
+  std::vector<std::string> parts;
+  size_t begin = 0;
+  for (size_t at; (at = text.find(separator, begin)) != std::string::npos; begin = at + 1)
+    parts.push_back(text.substr(begin, at - begin));
+  parts.push_back(text.substr(begin));
+  return parts;
+}
+
 // [[hh:]mm:]ss[.fff] as microseconds.
 int64_t ParseTime(const std::string& text, const std::string& option) {
   const auto bad = [&] {
     return TUsageError(option + " " + text + ": not a time (seconds or hh:mm:ss.mmm)");
   };
-  std::vector<std::string> parts;
-  size_t begin = 0;
-  for (size_t colon; (colon = text.find(':', begin)) != std::string::npos; begin = colon + 1)
-    parts.push_back(text.substr(begin, colon - begin));
-  parts.push_back(text.substr(begin));
+  const std::vector<std::string> parts = Split(text, ':');
   if (parts.size() > 3) throw bad();
   double seconds = 0;
   for (size_t i = 0; i < parts.size(); ++i) {
@@ -76,13 +82,8 @@ int64_t ParseTime(const std::string& text, const std::string& option) {
 std::vector<int> ParseNumbers(const std::string& text, const std::string& option, size_t count,
                               int low, int high) {
   std::vector<int> numbers;
-  size_t begin = 0;
-  while (true) {
-    const size_t comma = text.find(',', begin);
-    numbers.push_back(IntegerValue(text.substr(begin, comma - begin), option, low, high));
-    if (comma == std::string::npos) break;
-    begin = comma + 1;
-  }
+  for (const std::string& part : Split(text, ','))
+    numbers.push_back(IntegerValue(part, option, low, high));
   if (numbers.size() != count)
     throw TUsageError(option + " " + text + ": needs " + std::to_string(count) +
                       " numbers separated by commas");
@@ -92,11 +93,7 @@ std::vector<int> ParseNumbers(const std::string& text, const std::string& option
 // FAMILY[,SIZE[,#RRGGBB[,bold][,italic][,underline][,strikeout]]]
 dialogs::TextFont ParseFont(const std::string& text) {
   dialogs::TextFont font;
-  std::vector<std::string> parts;
-  size_t begin = 0;
-  for (size_t comma; (comma = text.find(',', begin)) != std::string::npos; begin = comma + 1)
-    parts.push_back(text.substr(begin, comma - begin));
-  parts.push_back(text.substr(begin));
+  const std::vector<std::string> parts = Split(text, ',');
   if (parts[0].empty()) throw TUsageError("--font " + text + ": no font family");
   font.Name = parts[0];
   for (size_t i = 1; i < parts.size(); ++i) {

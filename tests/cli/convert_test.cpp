@@ -190,7 +190,7 @@ TEST(KvcConvert, SettingsChangeOnlyWithSave) {
   const std::string clip = testsupport::Fixture("av.mp4");
   // Profile 1 converts to 320x240 by default; a run with other values leaves the file as it was.
   std::string output, errors;
-  ASSERT_EQ(RunKvc(place.Args({"--set", "size=160x120", "--trim", "0.5,1.5", clip}), &output,
+  ASSERT_EQ(RunKvc(place.Args({"--set", "size=160x120", "--trim", "0.5,0:01.5", clip}), &output,
                    &errors),
             0)
       << errors;
