@@ -70,6 +70,22 @@ inline constexpr std::array<TParamName, profiles::kParamBoxCount> kParamNames = 
     {"volume", profiles::TParamBox::Volume},
 }};
 
+// A new empty folder for the settings files one command uses for itself, removed with its
+// contents when the object goes away (also when a failure unwinds past it). Every stored value
+// rewrites its settings file and flushes it to disk; in a memory-backed folder (/dev/shm) that
+// costs nothing, so it is preferred to the system's temporary folder.
+class TTempFolder {
+ public:
+  TTempFolder();
+  ~TTempFolder();
+  TTempFolder(const TTempFolder&) = delete;
+  TTempFolder& operator=(const TTempFolder&) = delete;
+  const std::string& Path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
 // The value of an option that takes one ("--group 3" or "--group=3"): advances i past it.
 // Throws TUsageError "option NAME needs a value" when none follows.
 std::string OptionValue(const std::vector<std::string>& args, size_t& i, const std::string& name);

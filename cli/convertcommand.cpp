@@ -296,24 +296,6 @@ void ApplyStoredOptions(const TConvertOptions& o, const std::string& settingsFil
     SetParameter(settingsFile, formatFile, code, name, value);
 }
 
-// A folder of the run's own, removed with everything in it at the end.
-class TRunFolder {
- public:
-  TRunFolder() {
-    std::string pattern = (fs::temp_directory_path() / "kvc-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) throw std::runtime_error("cannot create a temporary folder");
-    path_ = pattern;
-  }
-  ~TRunFolder() {
-    std::error_code error;
-    fs::remove_all(path_, error);
-  }
-  const std::string& Path() const { return path_; }
-
- private:
-  std::string path_;
-};
-
 std::atomic<int> gStopSignal{0};
 
 void OnStopSignal(int signal) { gStopSignal = signal; }
@@ -342,7 +324,7 @@ int RunConvert(const std::vector<std::string>& args) {
     }
   }
 
-  TRunFolder runFolder;
+  const TTempFolder runFolder;
   const std::string runSettings = runFolder.Path() + "/" + profiles::kSettingsFileName;
   std::error_code copyError;
   if (fs::exists(files.settingsFile)) fs::copy_file(files.settingsFile, runSettings, copyError);

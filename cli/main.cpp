@@ -59,6 +59,9 @@ int main(int argc, char** argv) {
       return command.run(rest);
     } catch (const cli::TUsageError& error) {
       return UsageError(error.what(), command.usage);
+    } catch (const std::exception& error) {
+      std::fprintf(stderr, "kvc: %s\n", error.what());
+      return cli::kExitFailed;
     }
   }
   return UsageError("unknown command '" + first + "'", cli::kMainUsage);

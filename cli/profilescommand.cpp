@@ -13,8 +13,6 @@
 #include <string>
 #include <vector>
 
-#include <unistd.h>
-
 #include <nlohmann/json.hpp>
 
 #include "cli/commands.h"
@@ -51,39 +49,6 @@ TOptions ParseOptions(const std::vector<std::string>& args) {
   }
   return options;
 }
-
-// A new empty folder for the scratch settings files, removed with its contents when the object
-// goes away (also when a failure unwinds past it). Every stored value rewrites its settings file
-// and flushes it to disk, over a thousand flushes for the whole catalogue; a memory-backed folder
-// (/dev/shm) makes them free, so it is preferred to the system's temporary folder.
-class TTempFolder {
- public:
-  TTempFolder() {
-    std::error_code code;
-    std::vector<std::filesystem::path> places;
-    if (::access("/dev/shm", W_OK | X_OK) == 0) places.emplace_back("/dev/shm");
-    const std::filesystem::path temp = std::filesystem::temp_directory_path(code);
-    if (!code) places.push_back(temp);
-    for (const std::filesystem::path& place : places) {
-      std::string pattern = (place / "kvc-XXXXXX").string();
-      if (::mkdtemp(pattern.data())) {
-        path_ = pattern;
-        return;
-      }
-    }
-    throw std::runtime_error("cannot create a temporary folder");
-  }
-  ~TTempFolder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  TTempFolder(const TTempFolder&) = delete;
-  TTempFolder& operator=(const TTempFolder&) = delete;
-  const std::string& Path() const { return path_; }
-
- private:
-  std::string path_;
-};
 
 // The whole text of a file; "" when it cannot be read (a missing format file reads as empty).
 std::string ReadFileText(const std::string& path) {
@@ -252,15 +217,7 @@ void PrintText(const std::vector<TGroupEntry>& groups) {
 
 int RunProfiles(const std::vector<std::string>& args) {
   const TOptions options = ParseOptions(args);
-  std::vector<TGroupEntry> groups;
-  try {
-    groups = ReadCatalogue(options);
-  } catch (const TUsageError&) {
-    throw;
-  } catch (const std::exception& error) {
-    std::fprintf(stderr, "kvc: %s\n", error.what());
-    return kExitFailed;
-  }
+  const std::vector<TGroupEntry> groups = ReadCatalogue(options);
   if (options.json)
     PrintJson(groups);
   else

@@ -19,21 +19,22 @@ const char kMainUsage[] =
     "130 stopped by Ctrl-C.\n";
 
 const char kProfilesUsage[] =
-    "Usage: kvc profiles [--group N] [--json]\n"
+    "Usage: kvc profiles [--group N] [--settings DIR] [--json]\n"
     "\n"
     "Lists the catalogue of output profiles: each group's header, then its profiles with their\n"
     "codes (group x 100 + item), output format and default settings.\n"
     "\n"
-    "  --group N   only group N (0-27)\n"
-    "  --settings DIR   folder holding keltovideoformat.ini\n"
-    "  --json      the catalogue as one JSON document\n";
+    "  --group N         only group N (0-27)\n"
+    "  --settings DIR    folder holding keltovideoformat.ini\n"
+    "  --json            the catalogue as one JSON document\n";
 
 const char kInfoUsage[] =
-    "Usage: kvc info [--json] FILE...\n"
+    "Usage: kvc info [--json] [--] FILE...\n"
     "\n"
     "Describes each file: container, duration, bit rate, tags and every stream.\n"
     "\n"
     "  --json      one JSON object per file, one per line\n"
+    "  --          the arguments after it are files, even when they begin with -\n"
     "\n"
     "Exit status 1 when a file cannot be opened as media (the others are still described).\n";
 
