@@ -9,10 +9,13 @@
 #include <QPainter>
 #include <QPointF>
 #include <QString>
+#include <QtGlobal>
 
 #include <clocale>
 #include <mutex>
 #include <stdexcept>
+
+#include "media/fflogger.h"
 
 namespace dialogs {
 namespace {
@@ -29,7 +32,23 @@ char gArg2[] = "offscreen";
 char* gArgv[] = {gArg0, gArg1, gArg2, nullptr};
 int gArgc = 3;
 
+// Qt's own messages (start-up notes such as a missing runtime folder) go to the program's log
+// instead of the error output, at their level: a program without windows shows them only when it
+// shows the log.
+void ForwardQtMessage(QtMsgType type, const QMessageLogContext&, const QString& message) {
+  media::TLogLevel level = media::llInfo;
+  switch (type) {
+    case QtDebugMsg: level = media::llDebug; break;
+    case QtInfoMsg: level = media::llInfo; break;
+    case QtWarningMsg: level = media::llWarning; break;
+    case QtCriticalMsg: level = media::llError; break;
+    case QtFatalMsg: level = media::llFatal; break;
+  }
+  media::GetLogger().LogMessage(nullptr, level, "Qt: " + message.toStdString());
+}
+
 void CreateOffscreenApplication() {
+  qInstallMessageHandler(ForwardQtMessage);
   // Qt's start-up sets the process locale from the environment; the rest of the program (number
   // formatting in option values, INI files) relies on the locale it had.
   const char* current = std::setlocale(LC_ALL, nullptr);

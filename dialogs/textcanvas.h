@@ -8,9 +8,10 @@
 // Otherwise the first text drawn creates one for the rest of the process, with the "offscreen"
 // platform (no display needed, whatever QT_QPA_PLATFORM says), on the calling thread, once even
 // when several threads draw at the same time. Consequences: that program cannot create its own
-// QGuiApplication afterwards (Qt allows one application object); Qt warns once on the error output
-// when the creating thread is not the first thread that used Qt; the process's C locale is put
-// back as it was before Qt's start-up changed it. A program that created a QCoreApplication that
+// QGuiApplication afterwards (Qt allows one application object); Qt's messages from then on go
+// to the program's log (media::GetLogger()) instead of the error output, among them the warning
+// Qt gives when the creating thread is not the first thread that used Qt; the process's C locale
+// is put back as it was before Qt's start-up changed it. A program that created a QCoreApplication that
 // is not a QGuiApplication cannot draw text: DrawTextOnBitmap throws std::runtime_error.
 #pragma once
 
