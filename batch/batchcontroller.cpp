@@ -209,22 +209,16 @@ void TBatchController::HandleProgress(const engine::TProgressInfo& info) {
   values.Row = taskMap_[info.TaskIndex];
   values.Info = info;
   TFileRow& row = list_.Row(values.Row);
-  // The engine expects the whole source when only the start is trimmed; the output is shorter
-  // by the part left out.
-  values.LengthUs = info.TotalDuration;
-  const TlvFilesRecord& record = *row.Record;
-  if (values.LengthUs > 0 && record.TrimDuration <= 0 && record.TrimStart > 0)
-    values.LengthUs = std::max<int64_t>(values.LengthUs - record.TrimStart, 0);
   // A length of 0 or an unknown one (-1) gives no percentage; output a little past the expected
   // length (audio padding) still shows 100.
-  if (values.LengthUs > 0)
+  if (info.TotalDuration > 0)
     values.Percent = static_cast<int>(
-        std::clamp<int64_t>(info.CurrentDuration * 100 / values.LengthUs, 0, 100));
+        std::clamp<int64_t>(info.CurrentDuration * 100 / info.TotalDuration, 0, 100));
   row.Progress = values.Percent >= 0 ? std::to_string(values.Percent) + "%" : "";
   view_.RowChanged(values.Row);
 
   values.CurrentTime = Seconds(info.CurrentDuration);
-  values.Length = values.LengthUs >= 0 ? Seconds(values.LengthUs) : "";
+  values.Length = info.TotalDuration >= 0 ? Seconds(info.TotalDuration) : "";
   values.FileSize = std::to_string(info.CurrentSize / 1000) + " kb";
   values.Progress =
       "[" + std::to_string(info.TaskIndex + 1) + "/" + std::to_string(engine_.TaskCount()) + "]";

@@ -30,7 +30,6 @@ struct TProgressValues {
   int Row = -1;             // the list row of the task
   int Percent = -1;         // file bar, 0…100; -1 while the length is unknown
   std::string CurrentTime;  // "Current Time:" value, "<seconds> Second"
-  int64_t LengthUs = -1;    // the output's expected length, µs; -1 when unknown
   std::string Length;       // "Length:" value, "<seconds> Second"; "" when unknown
   std::string FileSize;     // "File Size:" value, "<thousands of bytes> kb"
   std::string Progress;     // "Progress:" value, "[<task number>/<task count>]"

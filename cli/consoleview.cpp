@@ -160,7 +160,7 @@ void TConsoleView::ShowProgress(const batch::TProgressValues& values) {
   if (state.started < 0) state.started = now;  // never: every task begins as one ends
   state.running = true;
   state.current = values.Info.CurrentDuration;
-  if (values.LengthUs >= 0) state.length = values.LengthUs;
+  if (values.Info.TotalDuration >= 0) state.length = values.Info.TotalDuration;
   state.percent = values.Percent;
   state.fps = values.Info.FPS;
   state.size = values.Info.CurrentSize;

@@ -1,6 +1,7 @@
 // Opening a task's inputs and outputs and creating the output streams from the option state.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -269,6 +270,8 @@ bool TCustomFFmpeg::OpenInput(const std::string& fileName) {
     return fail(message);
   }
 
+  // The part before the start time is skipped, so the output is expected that much shorter.
+  const int64_t skipped = std::max<int64_t>(s.startTime, 0);
   int64_t timestamp = s.startTime;
   if (ic->start_time != AV_NOPTS_VALUE) timestamp += ic->start_time;
   if (s.startTime != 0) {
@@ -329,8 +332,8 @@ bool TCustomFFmpeg::OpenInput(const std::string& fileName) {
     }
   }
 
-  if (ic->duration != AV_NOPTS_VALUE && ic->duration > expectedDuration_)
-    expectedDuration_ = ic->duration;
+  if (ic->duration != AV_NOPTS_VALUE && ic->duration - skipped > expectedDuration_)
+    expectedDuration_ = std::max<int64_t>(ic->duration - skipped, 0);
 
   TInputFile input;
   input.ctx = ic;

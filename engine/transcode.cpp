@@ -1,5 +1,6 @@
 // The packet loop of a run: input choice, timestamp correction, decoding or passing through,
 // join switches, drain and trailers, and the status report with its progress event.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <thread>
@@ -491,7 +492,11 @@ void TTranscoder::PrintReport(bool last, int fileIndex) {
         dupDropHappened_ = false;
       }
     }
-    const int64_t expected = s_.recordingTime != INT64_MAX ? s_.recordingTime : task_.expectedDuration_;
+    // Without a recording time the output is expected to last as long as the inputs, less the
+    // part an output start time leaves out (an input start time was taken off at opening).
+    int64_t expected = s_.recordingTime != INT64_MAX ? s_.recordingTime : task_.expectedDuration_;
+    if (s_.recordingTime == INT64_MAX && expected > 0 && s_.startTime > 0)
+      expected = std::max<int64_t>(expected - s_.startTime, 0);
     if (progress)
       task_.ReportProgress(fileIndex, frames, fps, q, static_cast<float>(bitRate), total,
                            known ? static_cast<int64_t>(t * AV_TIME_BASE) : 0, expected);

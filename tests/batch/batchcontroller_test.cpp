@@ -111,7 +111,7 @@ TEST(BatchController, TrimmedRowsReportTheirTrimmedLength) {
     ASSERT_TRUE(rig.RunBatch());
     ASSERT_FALSE(rig.view.progress.empty());
     const batch::TProgressValues& last = rig.view.progress.back();
-    EXPECT_EQ(last.LengthUs, 1'000'000);
+    EXPECT_EQ(last.Info.TotalDuration, 1'000'000);
     EXPECT_EQ(last.Length, "1 Second");
     EXPECT_EQ(last.Percent, 100);
     ASSERT_EQ(rig.controller->TaskOutputs().size(), 1u);

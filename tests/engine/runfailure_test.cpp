@@ -229,6 +229,9 @@ TEST(RunFailure, ProgressReportsDescribeTheRun) {
       // A recording time is the expected length.
       {"onesecond.mp4", "av.mp4", {{"t", "1"}, {"vcodec", "mpeg4"}, {"acodec", "aac"}}, 1000000, 0,
        25, 1.0},
+      // The part before an output start time is not expected in the output.
+      {"laterstart.mp4", "av.mp4", {{"ss", "1.2"}, {"vcodec", "mpeg4"}, {"an", "1"}}, 800000,
+       0, 20, 0.8},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
