@@ -63,7 +63,7 @@ const char kConvertUsage[] =
     "  --saturation N      0-512 (255 unchanged)\n"
     "  --exposure N        -255-512 (0 unchanged)\n"
     "  --text TEXT         watermark text\n"
-    "  --font SPEC         FAMILY[,SIZE[,#RRGGBB[,bold][,italic][,underline][,strikeout]]]\n"
+    "  --font FONT         FAMILY[,SIZE[,#RRGGBB[,bold][,italic][,underline][,strikeout]]]\n"
     "  --text-pos X,Y      top-left corner of the text in source pixels\n"
     "  --text-first        draw the text before the colour changes, so they apply to it\n"
     "  --image BMP         watermark picture\n"
