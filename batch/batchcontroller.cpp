@@ -7,9 +7,9 @@
 
 #include "batch/outputnames.h"
 #include "platform/desktop.h"
-#include "platform/inifile.h"
 #include "platform/mainthread.h"
 #include "platform/prompt.h"
+#include "platform/text.h"
 #include "profiles/jobbuilder.h"
 #include "profiles/parameterpanel.h"
 #include "profiles/settings.h"
@@ -85,10 +85,8 @@ bool TBatchController::Start(int maxRunning) {
   // The zoom is read like every other profile value: a profile never set up converts with its
   // own defaults.
   profiles::EnsureProfileValues(settingsFile_, formatFile_, code);
-  const std::string extension =
-      "." + platform::TIniFile(formatFile_)
-                .ReadString(profiles::FormatInfoSection(code), "FileExt", "mp4");
-  const std::string zoom = settings.ProfileString(code, "parazoom", "lbox");
+  const std::string extension = OutputExtension(formatFile_, code);
+  const std::string zoom = ProfileZoom(settingsFile_, code);
 
   std::set<std::string> taken;
   for (int row = 0; row < list_.RowCount(); ++row) {
@@ -278,15 +276,9 @@ void TBatchController::HandleCustomHook(engine::THookInfo& info) const {
 
 std::string ProgressFileText(const std::string& path) {
   // Characters, not bytes: a UTF-8 sequence is never cut.
-  size_t characters = 0;
-  size_t cut = path.size();
-  for (size_t i = 0; i < path.size(); ++i) {
-    if ((static_cast<unsigned char>(path[i]) & 0xC0) == 0x80) continue;
-    if (characters == 44) cut = i;
-    ++characters;
-  }
-  if (characters < 51) return path;
-  return path.substr(0, cut) + ".." + std::filesystem::path(path).extension().string();
+  if (platform::CharacterCount(path) < 51) return path;
+  return platform::FirstCharacters(path, 44) + ".." +
+         std::filesystem::path(path).extension().string();
 }
 
 void OpenOutputFolder(const std::string& settingsFile) {

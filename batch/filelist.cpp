@@ -6,7 +6,6 @@
 #include <system_error>
 
 #include "batch/outputnames.h"
-#include "platform/inifile.h"
 #include "platform/paths.h"
 #include "profiles/settings.h"
 
@@ -20,6 +19,10 @@ bool IsFolder(const std::string& path) {
 }
 
 }  // namespace
+
+std::string ProfileZoom(const std::string& settingsFile, int code) {
+  return profiles::TSettings(settingsFile).ProfileString(code, "parazoom", "lbox");
+}
 
 const std::string& TFileRow::ColumnText(int column) const {
   switch (column) {
@@ -46,11 +49,8 @@ int TFileList::AddFiles(const std::vector<std::string>& paths,
   if (!engine_.LoadAVLib(platform::ExecutableFolder() + "/LibAV")) return 0;
   engine_.ClearTasks();
   const int code = profiles::TSettings(settingsFile_).FormatCode();
-  const std::string section = profiles::FormatInfoSection(code);
-  const std::string extension =
-      "." + platform::TIniFile(formatFile_).ReadString(section, "FileExt", "mp4");
-  const std::string zoom =
-      profiles::TSettings(settingsFile_).ProfileString(code, "parazoom", "lbox");
+  const std::string extension = OutputExtension(formatFile_, code);
+  const std::string zoom = ProfileZoom(settingsFile_, code);
 
   // The names already shown for earlier rows, so that the column shows what a batch of all
   // rows would write.

@@ -38,6 +38,10 @@ struct TFileRow {
   const std::string& ColumnText(int column) const;
 };
 
+// The zoom stored for profile `code` ("parazoom"; "lbox" when missing), which new rows and every
+// batch take.
+std::string ProfileZoom(const std::string& settingsFile, int code);
+
 // A path AddFiles did not add, and why.
 struct TSkippedFile {
   std::string Path;

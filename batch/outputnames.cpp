@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "platform/inifile.h"
 #include "platform/paths.h"
 #include "platform/prompt.h"
 #include "profiles/settings.h"
@@ -28,6 +29,11 @@ bool NameInUse(const std::string& path) {
 }
 
 }  // namespace
+
+std::string OutputExtension(const std::string& formatFile, int code) {
+  return "." + platform::TIniFile(formatFile).ReadString(profiles::FormatInfoSection(code),
+                                                          "FileExt", "mp4");
+}
 
 std::string OutputFolderWarning(const std::string& folder) {
   return "Cannot create output directory:" + folder + ".It will create default directory " +

@@ -11,6 +11,10 @@ namespace batch {
 
 inline constexpr char kOutputFolderWarningTitle[] = "Warning";
 
+// The output extension of profile `code` with its dot: "." + its "FileExt" in the format file
+// ("mp4" when missing).
+std::string OutputExtension(const std::string& formatFile, int code);
+
 // The warning shown when the output folder cannot be created.
 std::string OutputFolderWarning(const std::string& folder);
 

@@ -13,6 +13,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "platform/text.h"
+
 namespace cli {
 
 namespace {
@@ -45,16 +47,6 @@ void OnSuspend(int) {
 
 std::string Name(const std::string& path) {
   return std::filesystem::path(path).filename().string();
-}
-
-// The first `columns` characters of a UTF-8 text.
-std::string Fit(const std::string& text, size_t columns) {
-  size_t count = 0;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if ((static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) continue;
-    if (count++ == columns) return text.substr(0, i);
-  }
-  return text;
 }
 
 size_t TerminalColumns() {
@@ -203,13 +195,13 @@ void TConsoleView::DrawBlock() {
                   state.fps < 0 ? "-" : std::to_string(state.fps).c_str(),
                   elapsed > 0 ? state.current / 1e6 / elapsed : 0.0, SizeText(state.size).c_str(),
                   left < 0 ? "-" : ClockText(left).c_str());
-    std::fprintf(stderr, "%s\n", Fit(text + Name(list_.Row(row).Caption), columns).c_str());
+    std::fprintf(stderr, "%s\n", platform::FirstCharacters(text + Name(list_.Row(row).Caption), columns).c_str());
     ++lines;
   }
   const double left = BatchSecondsLeft(now);
   const std::string batchLine = std::to_string(ended) + " of " + std::to_string(rows_.size()) +
                                 " files done, batch left " + (left < 0 ? "-" : ClockText(left));
-  std::fprintf(stderr, "%s\n", Fit(batchLine, columns).c_str());
+  std::fprintf(stderr, "%s\n", platform::FirstCharacters(batchLine, columns).c_str());
   drawnLines_ = lines + 1;
   std::fflush(stderr);
 }

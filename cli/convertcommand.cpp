@@ -355,6 +355,8 @@ int RunConvert(const std::vector<std::string>& args) {
   view.SetPostActions(o.openFolder, o.shutDown);
   batch::TBatchController controller(engine, list, view, runSettings, files.formatFile);
   view.SetController(&controller);
+  // No window shows the converted pictures: the workers need not copy one out every 100 ms.
+  engine.SetPreviewBitmap(false);
   media::TFFLogger& logger = media::GetLogger();
   if (o.verbose) {
     logger.SetLogLevel(media::llVerbose);

@@ -23,4 +23,23 @@ bool SameTextAscii(std::string_view a, std::string_view b) {
   return true;
 }
 
+namespace {
+bool IsContinuationByte(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+}  // namespace
+
+size_t CharacterCount(std::string_view text) {
+  size_t count = 0;
+  for (const char c : text) count += IsContinuationByte(c) ? 0 : 1;
+  return count;
+}
+
+std::string FirstCharacters(std::string_view text, size_t n) {
+  size_t count = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (IsContinuationByte(text[i])) continue;
+    if (count++ == n) return std::string(text.substr(0, i));
+  }
+  return std::string(text);
+}
+
 }  // namespace platform

@@ -1,5 +1,6 @@
 // Small text helpers shared by every component, independent of the process locale: trimming,
-// ASCII-only letter case, comparison ignoring case.
+// ASCII-only letter case, comparison ignoring case, and counting and cutting UTF-8 text by
+// characters (code points) instead of bytes.
 #pragma once
 
 #include <string>
@@ -16,5 +17,10 @@ std::string LowerAscii(std::string text);
 
 // Equal when the texts differ at most in the letter case of ASCII letters.
 bool SameTextAscii(std::string_view a, std::string_view b);
+
+// The number of characters (UTF-8 code points) in a text.
+size_t CharacterCount(std::string_view text);
+// The first n characters of a UTF-8 text; all of it when it has no more than n.
+std::string FirstCharacters(std::string_view text, size_t n);
 
 }  // namespace platform

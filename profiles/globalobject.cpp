@@ -2,6 +2,7 @@
 
 #include <charconv>
 
+#include "platform/text.h"
 #include "profiles/settings.h"
 
 #ifndef VC_PROJECT_VERSION
@@ -11,15 +12,6 @@
 namespace profiles {
 
 namespace {
-
-bool IsContinuationByte(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
-
-size_t CodePointCount(std::string_view text) {
-  size_t count = 0;
-  for (char c : text)
-    if (!IsContinuationByte(c)) ++count;
-  return count;
-}
 
 // The file paths must be longer than 3 characters: anything shorter cannot name a file.
 constexpr size_t kMinPathLength = 4;
@@ -48,14 +40,9 @@ std::string VersionTextOf(const TVersionNumbers& version) {
 std::string GetVersionText() { return VersionTextOf(ParseVersion(VC_PROJECT_VERSION)); }
 
 std::string RightStr(std::string_view text, size_t n) {
-  size_t count = CodePointCount(text);
-  size_t begin = 0;
-  while (count > n && begin < text.size()) {
-    ++begin;
-    while (begin < text.size() && IsContinuationByte(text[begin])) ++begin;
-    --count;
-  }
-  return std::string(text.substr(begin));
+  const size_t count = platform::CharacterCount(text);
+  if (count <= n) return std::string(text);
+  return std::string(text.substr(platform::FirstCharacters(text, count - n).size()));
 }
 
 void TGlobalObject::Fill() {
@@ -73,11 +60,11 @@ void TGlobalObject::SetHelpPage(const std::string& value) {
 }
 
 void TGlobalObject::SetSettingsFile(const std::string& value) {
-  if (CodePointCount(value) >= kMinPathLength) settingsFile_ = value;
+  if (platform::CharacterCount(value) >= kMinPathLength) settingsFile_ = value;
 }
 
 void TGlobalObject::SetFormatFile(const std::string& value) {
-  if (CodePointCount(value) >= kMinPathLength) formatFile_ = value;
+  if (platform::CharacterCount(value) >= kMinPathLength) formatFile_ = value;
 }
 
 void TGlobalObject::SetProductTitle(const std::string& value) {

@@ -8,6 +8,8 @@
 
 #include <stdexcept>
 
+#include "tests/support/ffprobe.h"
+
 namespace clitest {
 
 TKvcProcess::TKvcProcess(const std::vector<std::string>& args) {
@@ -96,14 +98,9 @@ int TKvcProcess::Wait() {
 }
 
 int RunKvc(const std::vector<std::string>& args, std::string* output, std::string* errors) {
-  TKvcProcess process(args);
-  const int status = process.Wait();
-  if (output) {
-    output->clear();
-    for (const std::string& line : process.Lines()) *output += line + "\n";
-  }
-  if (errors) *errors = process.Errors();
-  return status;
+  std::vector<std::string> command = {KVC_PATH};
+  command.insert(command.end(), args.begin(), args.end());
+  return testsupport::RunTool(command, output, errors);
 }
 
 }  // namespace clitest

@@ -39,7 +39,7 @@ class TKvcProcess {
   int status_ = -1;
 };
 
-// Runs kvc to its end; the exit status, with standard output and error.
+// Runs kvc to its end (testsupport::RunTool); the exit status, with standard output and error.
 int RunKvc(const std::vector<std::string>& args, std::string* output, std::string* errors);
 
 }  // namespace clitest
