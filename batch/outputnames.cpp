@@ -1,11 +1,14 @@
 #include "batch/outputnames.h"
 
+#include <unistd.h>
+
 #include <filesystem>
 #include <system_error>
 
 #include "platform/inifile.h"
 #include "platform/paths.h"
 #include "platform/prompt.h"
+#include "platform/text.h"
 #include "profiles/settings.h"
 
 namespace batch {
@@ -52,12 +55,20 @@ std::string MakeOutputFileName(const std::string& settingsFile, const std::strin
     settings.SetOutPutDir(dir);
   }
   if (dir.back() != '/') dir += '/';
-  const std::string base = dir + fs::path(source).stem().string();
+  const std::string stem = fs::path(source).stem().string();
+  // The file system's limit on one name, in bytes: a long source name is shortened so that its
+  // suffix and extension still fit.
+  const long limit = ::pathconf(dir.c_str(), _PC_NAME_MAX);
+  const size_t nameMax = limit > 0 ? static_cast<size_t>(limit) : 255;
+  const auto named = [&](const std::string& suffix) {
+    const size_t room = nameMax > suffix.size() ? nameMax - suffix.size() : 0;
+    return dir + platform::FirstBytes(stem, room) + suffix;
+  };
   const auto free = [&taken](const std::string& name) {
     return !NameInUse(name) && !taken.contains(name);
   };
-  std::string name = base + "_(new)" + extension;
-  for (int n = 1; !free(name); ++n) name = base + "_(new_" + std::to_string(n) + ")" + extension;
+  std::string name = named("_(new)" + extension);
+  for (int n = 1; !free(name); ++n) name = named("_(new_" + std::to_string(n) + ")" + extension);
   return name;
 }
 

@@ -23,7 +23,9 @@ std::string OutputFolderWarning(const std::string& folder);
 // warned (platform::Prompt, OutputFolderWarning), the default output folder is created and stored
 // as "OutPutDir", and the name is made there. The result is folder + "/" + the source's name
 // without its extension + "_(new)" + extension when no file (or link) of that name exists and it
-// is not in `taken`; otherwise the first free name with "_(new_1)", "_(new_2)", ….
+// is not in `taken`; otherwise the first free name with "_(new_1)", "_(new_2)", …. When a name
+// would be longer than the file system allows, the source's name is shortened by whole
+// characters until the suffix and extension fit.
 std::string MakeOutputFileName(const std::string& settingsFile, const std::string& source,
                                const std::string& extension,
                                const std::set<std::string>& taken = {});

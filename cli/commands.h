@@ -19,7 +19,8 @@ inline constexpr int kExitUsage = 2;        // a wrong command line
 inline constexpr int kExitLibraries = 3;    // the media libraries cannot be loaded
 inline constexpr int kExitInterrupted = 130;  // stopped by Ctrl-C (128 + SIGINT)
 
-// A wrong command line; main prints "kvc: " + what() and the command's usage text, exit 2.
+// A wrong command line; main prints "kvc: " + what() and a line naming the command's --help,
+// exit 2.
 class TUsageError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
@@ -32,7 +33,7 @@ int RunInfo(const std::vector<std::string>& args);
 // `kvc convert [options] FILE...`
 int RunConvert(const std::vector<std::string>& args);
 
-// The usage texts, printed by --help and after a usage error.
+// The usage texts, printed by --help.
 extern const char kMainUsage[];
 extern const char kProfilesUsage[];
 extern const char kInfoUsage[];
@@ -52,7 +53,9 @@ struct TSettingsFiles {
 TSettingsFiles ResolveSettingsFiles(const std::string& folder);
 
 // The short names of the ten profile parameters, used by `convert --set` and `profiles`, with the
-// parameter box each one stands for.
+// parameter box each one stands for. `convert --set` also takes the names the settings file
+// shows (the box's stored key with or without its "para": VideoSize, paraVideoSize, ...), and
+// every name in any letter case.
 struct TParamName {
   const char* name;
   profiles::TParamBox box;
@@ -69,22 +72,6 @@ inline constexpr std::array<TParamName, profiles::kParamBoxCount> kParamNames = 
     {"abitrate", profiles::TParamBox::AudioBitRate},
     {"volume", profiles::TParamBox::Volume},
 }};
-
-// A new empty folder for the settings files one command uses for itself, removed with its
-// contents when the object goes away (also when a failure unwinds past it). Every stored value
-// rewrites its settings file and flushes it to disk; in a memory-backed folder (/dev/shm) that
-// costs nothing, so it is preferred to the system's temporary folder.
-class TTempFolder {
- public:
-  TTempFolder();
-  ~TTempFolder();
-  TTempFolder(const TTempFolder&) = delete;
-  TTempFolder& operator=(const TTempFolder&) = delete;
-  const std::string& Path() const { return path_; }
-
- private:
-  std::string path_;
-};
 
 // The value of an option that takes one ("--group 3" or "--group=3"): advances i past it.
 // Throws TUsageError "option NAME needs a value" when none follows.

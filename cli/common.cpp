@@ -1,6 +1,3 @@
-#include <stdlib.h>
-#include <unistd.h>
-
 #include <filesystem>
 
 #include "cli/commands.h"
@@ -27,27 +24,6 @@ TSettingsFiles ResolveSettingsFiles(const std::string& folder) {
   const std::string format = folder + "/" + profiles::kFormatFileName;
   return {folder + "/" + profiles::kSettingsFileName,
           std::filesystem::exists(format, code) ? format : profiles::FormatFilePath()};
-}
-
-TTempFolder::TTempFolder() {
-  std::error_code code;
-  std::vector<std::filesystem::path> places;
-  if (access("/dev/shm", W_OK | X_OK) == 0) places.emplace_back("/dev/shm");
-  const std::filesystem::path temp = std::filesystem::temp_directory_path(code);
-  if (!code) places.push_back(temp);
-  for (const std::filesystem::path& place : places) {
-    std::string pattern = (place / "kvc-XXXXXX").string();
-    if (mkdtemp(pattern.data())) {
-      path_ = pattern;
-      return;
-    }
-  }
-  throw std::runtime_error("cannot create a temporary folder");
-}
-
-TTempFolder::~TTempFolder() {
-  std::error_code ignored;
-  std::filesystem::remove_all(path_, ignored);
 }
 
 bool IsOption(const std::string& arg, const std::string& name) {

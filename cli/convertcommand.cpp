@@ -24,6 +24,8 @@
 #include "media/fflogger.h"
 #include "platform/mainthread.h"
 #include "platform/prompt.h"
+#include "platform/tempfolder.h"
+#include "platform/text.h"
 #include "profiles/catalogue.h"
 #include "profiles/parameterpanel.h"
 #include "profiles/settings.h"
@@ -243,11 +245,16 @@ std::optional<std::string> StoredValue(profiles::TParamBox box, const std::strin
 // with the panel's own checks; a value the panel refuses is a usage error with its message.
 void SetParameter(const std::string& settingsFile, const std::string& formatFile, int code,
                   const std::string& name, const std::string& value) {
-  const auto found = std::find_if(kParamNames.begin(), kParamNames.end(),
-                                  [&](const TParamName& p) { return name == p.name; });
+  const auto found =
+      std::find_if(kParamNames.begin(), kParamNames.end(), [&](const TParamName& p) {
+        const std::string_view stored = profiles::BoxInfo(p.box).textKey;  // "paraVideoSize"
+        return platform::SameTextAscii(name, p.name) || platform::SameTextAscii(name, stored) ||
+               platform::SameTextAscii(name, stored.substr(std::string_view("para").size()));
+      });
   if (found == kParamNames.end())
     throw TUsageError("--set " + name + ": unknown parameter (size, vcodec, vbitrate, fps, zoom, "
-                      "rate, acodec, channels, abitrate, volume)");
+                      "rate, acodec, channels, abitrate, volume, or the settings file's names "
+                      "such as VideoSize)");
   const profiles::TParamBox box = found->box;
   const std::string what = "--set " + name + "=" + value;
   platform::TScriptedPrompt prompt;
@@ -289,7 +296,11 @@ void SetParameter(const std::string& settingsFile, const std::string& formatFile
 void ApplyStoredOptions(const TConvertOptions& o, const std::string& settingsFile,
                         const std::string& formatFile, int code) {
   const profiles::TSettings settings(settingsFile);
-  if (o.profile) settings.SetFormatCode(*o.profile);
+  if (o.profile) {
+    // As a press on the catalogue's line does: the box shows the caption the code stands for.
+    settings.SetFormatCode(*o.profile);
+    settings.SetFormatName(profiles::ProfileCaption(*o.profile));
+  }
   if (o.out) settings.SetOutPutDir(fs::absolute(*o.out).lexically_normal().string());
   if (o.priority) settings.SetPriority(*o.priority);
   for (const auto& [name, value] : o.parameters)
@@ -324,12 +335,18 @@ int RunConvert(const std::vector<std::string>& args) {
     }
   }
 
-  const TTempFolder runFolder;
+  const platform::TTempFolder runFolder("kvc");
   const std::string runSettings = runFolder.Path() + "/" + profiles::kSettingsFileName;
   std::error_code copyError;
   if (fs::exists(files.settingsFile)) fs::copy_file(files.settingsFile, runSettings, copyError);
+  // The profile's defaults go in before any single value, so that a value given alone never
+  // stands for a profile that is otherwise not set up.
+  profiles::EnsureProfileValues(runSettings, files.formatFile, code);
   ApplyStoredOptions(o, runSettings, files.formatFile, code);
-  if (o.save) ApplyStoredOptions(o, files.settingsFile, files.formatFile, code);
+  if (o.save) {
+    profiles::EnsureProfileValues(files.settingsFile, files.formatFile, code);
+    ApplyStoredOptions(o, files.settingsFile, files.formatFile, code);
+  }
   // The zoom is a per-file edit: the batch takes every row's zoom from the profile, so it is set
   // there, for this run only.
   if (o.zoom) profiles::TSettings(runSettings).SetProfileString(code, "parazoom", *o.zoom);

@@ -96,6 +96,8 @@ TJson Stream(media::TAVProbe& probe, int index) {
       probe.GetVideoStreamInfo(index, info);
       stream["type"] = "video";
       stream["codec"] = codec;
+      if (probe.FormatContext()->streams[index]->disposition & AV_DISPOSITION_ATTACHED_PIC)
+        stream["cover_picture"] = true;
       stream["width"] = info.Width;
       stream["height"] = info.Height;
       stream["frame_rate"] = info.FrameRateNum > 0 && info.FrameRateDen > 0
@@ -146,6 +148,7 @@ TJson FileJson(const std::string& file, media::TAVProbe& probe) {
           {"bit_rate", Known(info.BitRate)},
           {"size", probe.FileSize() >= 0 ? TJson(probe.FileSize()) : TJson()},
           {"tags", Tags(info)},
+          {"cover_picture", probe.CoverPictureCount() > 0},
           {"streams", std::move(streams)}};
 }
 

@@ -16,16 +16,19 @@ struct TCommand {
   const char* name;
   int (*run)(const std::vector<std::string>&);
   const char* usage;
+  const char* helpCommand;  // the command line that prints the usage text
 };
 
 const TCommand kCommands[] = {
-    {"profiles", cli::RunProfiles, cli::kProfilesUsage},
-    {"info", cli::RunInfo, cli::kInfoUsage},
-    {"convert", cli::RunConvert, cli::kConvertUsage},
+    {"profiles", cli::RunProfiles, cli::kProfilesUsage, "kvc profiles --help"},
+    {"info", cli::RunInfo, cli::kInfoUsage, "kvc info --help"},
+    {"convert", cli::RunConvert, cli::kConvertUsage, "kvc convert --help"},
 };
 
-int UsageError(const std::string& message, const char* usage) {
-  std::fprintf(stderr, "kvc: %s\n\n%s", message.c_str(), usage);
+// The one line that matters, and where the whole usage text is, as other command-line tools do.
+int UsageError(const std::string& message, const char* helpCommand) {
+  std::fprintf(stderr, "kvc: %s\nTry '%s' for more information.\n", message.c_str(),
+               helpCommand);
   return cli::kExitUsage;
 }
 
@@ -34,7 +37,7 @@ int UsageError(const std::string& message, const char* usage) {
 int main(int argc, char** argv) {
   platform::SetMainThread();
   std::vector<std::string> args(argv + 1, argv + argc);
-  if (args.empty()) return UsageError("no command given", cli::kMainUsage);
+  if (args.empty()) return UsageError("no command given", "kvc --help");
   const std::string& first = args[0];
   if (first == "--help" || first == "-h" || first == "help") {
     std::fputs(cli::kMainUsage, stdout);
@@ -58,11 +61,11 @@ int main(int argc, char** argv) {
     try {
       return command.run(rest);
     } catch (const cli::TUsageError& error) {
-      return UsageError(error.what(), command.usage);
+      return UsageError(error.what(), command.helpCommand);
     } catch (const std::exception& error) {
       std::fprintf(stderr, "kvc: %s\n", error.what());
       return cli::kExitFailed;
     }
   }
-  return UsageError("unknown command '" + first + "'", cli::kMainUsage);
+  return UsageError("unknown command '" + first + "'", "kvc --help");
 }

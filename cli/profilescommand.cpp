@@ -17,6 +17,7 @@
 
 #include "cli/commands.h"
 #include "platform/inifile.h"
+#include "platform/tempfolder.h"
 #include "profiles/catalogue.h"
 #include "profiles/parameterpanel.h"
 #include "profiles/settings.h"
@@ -107,7 +108,7 @@ struct TGroupEntry {
 std::vector<TGroupEntry> ReadCatalogue(const TOptions& options) {
   const TSettingsFiles files = ResolveSettingsFiles(options.settingsFolder);
   const platform::TIniDocument format(ReadFileText(files.formatFile));
-  const TTempFolder temp;
+  const platform::TTempFolder temp("kvc");
 
   std::vector<TGroupEntry> groups;
   for (int g = 0; g < profiles::kGroupCount; ++g) {

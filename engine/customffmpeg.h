@@ -234,6 +234,7 @@ class TCustomFFmpeg : public media::TFFBaseComponent {
   struct TInputFile {
     AVFormatContext* ctx = nullptr;
     int64_t tsOffset = 0;                 // µs
+    int64_t skipped = 0;                  // µs of the input before the start time, not read
     double tsScale[MAX_STREAMS] = {};     // per stream, 0 = no scaling
   };
   // A stream created on an output. Encoded streams carry their encoder context, configured from
@@ -251,6 +252,8 @@ class TCustomFFmpeg : public media::TFFBaseComponent {
     std::string fileName;
     std::string videoFilters;  // the video filter text when the output was added
     std::vector<TOutputStream> streams;
+    // The run wrote nothing worth keeping into it: the file is removed when it is closed.
+    bool discard = false;
     ~TOutputFile();
   };
 

@@ -415,6 +415,7 @@ void TTranscoder::MuxPacket(TOutputStreamRun& ost, AVPacket* pkt) {
                            static_cast<double>(ts + pkt->duration) * av_q2d(ost.st->time_base));
   const int ret = ff::av_interleaved_write_frame(oc, pkt);
   if (ret < 0) throw FFmpegException(media::AVErrorToStr("av_interleaved_write_frame()", ret));
+  ++ost.packets;
 }
 
 void TTranscoder::WriteStatistics(TOutputStreamRun& ost, int frameSize) {

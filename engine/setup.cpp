@@ -119,7 +119,8 @@ TCustomFFmpeg::TOutputFile::~TOutputFile() {
   media::CloseOutputFile(ctx);
   ff::avformat_free_context(ctx);
   // Nothing was written: leave no empty file that looks like a result.
-  if (!fileName.empty() && media::GetFileSize(fileName) == 0) ::unlink(fileName.c_str());
+  if (!fileName.empty() && (discard || media::GetFileSize(fileName) == 0))
+    ::unlink(fileName.c_str());
 }
 
 const AVCodec* TCustomFFmpeg::FindCodecByName(const std::string& name, int mediaType,
@@ -337,6 +338,7 @@ bool TCustomFFmpeg::OpenInput(const std::string& fileName) {
 
   TInputFile input;
   input.ctx = ic;
+  input.skipped = skipped;
   input.tsOffset = s.copyTs ? s.inputTsOffset : s.inputTsOffset - timestamp;
   std::memcpy(input.tsScale, s.inputFilesTsScale[InputCount()], sizeof input.tsScale);
   inputFiles_.push_back(input);

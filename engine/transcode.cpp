@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <map>
 #include <thread>
 
 #include "engine/transcoder.h"
 #include "media/ffutils.h"
+#include "media/unicodeprotocol.h"
 
 namespace engine {
 
@@ -118,7 +120,33 @@ void TTranscoder::Execute() {
   }
   PrintReport(true, -1);
   task_.CheckPause();  // a pause during the last report holds the task before it ends
+  if (!task_.StopRequested()) CheckSomethingWritten();
   task_.finished_ = !task_.StopRequested();
+}
+
+void TTranscoder::CheckSomethingWritten() {
+  // Joined inputs write through several slots into one file: packets count per file.
+  std::map<const TCustomFFmpeg::TOutputFile*, int64_t> packets;
+  for (const auto& slot : task_.outputSlots_) packets[slot.get()];
+  for (const TOutputStreamRun& ost : ostreams_)
+    packets[task_.outputSlots_[ost.file].get()] += ost.packets;
+  bool empty = false;
+  for (const auto& slot : task_.outputSlots_) {
+    if (packets[slot.get()] > 0) continue;
+    slot->discard = true;
+    empty = true;
+  }
+  if (!empty) return;
+  for (const TCustomFFmpeg::TInputFile& input : task_.inputFiles_) {
+    const AVFormatContext* ic = input.ctx;
+    if (input.skipped > 0 && ic->duration != AV_NOPTS_VALUE && input.skipped >= ic->duration)
+      throw FFmpegException(media::FormatText(
+          "nothing to convert: the start %s lies past the end of %s (%s)",
+          media::DurationToStr(input.skipped).c_str(),
+          media::URLToFileName(ic->url ? ic->url : "").c_str(),
+          media::DurationToStr(ic->duration).c_str()));
+  }
+  throw FFmpegException("nothing to convert: no picture or sound of the source reached the output");
 }
 
 // The input's offset and the stream's scale applied to a packet's times; a timestamp jump in an
@@ -322,10 +350,21 @@ void TTranscoder::HandleDecodedAudio(TInputStream& ist) {
     DecodeProblem("av_audio_convert() failed");
     return;
   }
-  const int size = samples * channels * 2;
+  // An input opened at a start time is read from the key frame at or before it: the sound
+  // decoded from before the start (times below 0) is cut off, so the output begins at the start
+  // and an input that holds nothing after it gives nothing.
+  int skip = 0;
+  if (task_.inputFiles_[ist.file].skipped > 0 && ist.pts < 0 && frame->sample_rate > 0) {
+    const int64_t early = (-ist.pts * frame->sample_rate + AV_TIME_BASE - 1) / AV_TIME_BASE;
+    if (early >= samples) return;
+    skip = static_cast<int>(early);
+    ist.pts += static_cast<int64_t>(skip) * AV_TIME_BASE / frame->sample_rate;
+  }
+  uint8_t* data = ist.s16 + static_cast<size_t>(skip) * channels * 2;
+  const int size = (samples - skip) * channels * 2;
   if (s_.audioVolume != 256) {
-    auto* sample = reinterpret_cast<int16_t*>(ist.s16);
-    for (int i = 0; i < samples * channels; ++i) {
+    auto* sample = reinterpret_cast<int16_t*>(data);
+    for (int i = 0; i < (samples - skip) * channels; ++i) {
       const int v = (sample[i] * s_.audioVolume + 128) >> 8;
       sample[i] = static_cast<int16_t>(std::clamp(v, -32768, 32767));
     }
@@ -334,7 +373,7 @@ void TTranscoder::HandleDecodedAudio(TInputStream& ist) {
   if (s_.startTime != 0 && ist.pts < s_.startTime) return;
   for (TOutputStreamRun& ost : ostreams_)
     if (ost.source == &ist - istreams_.data() && ost.encodingNeeded)
-      DoAudioOut(ost, ist, ist.s16, size);
+      DoAudioOut(ost, ist, data, size);
 }
 
 void TTranscoder::HandleDecodedVideo(TInputStream& ist) {

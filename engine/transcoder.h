@@ -79,6 +79,7 @@ class TTranscoder {
     bool active = true;
     double written = 0;  // latest presentation end of the packets written, s
     int64_t lastDts = AV_NOPTS_VALUE;  // of the last packet written, in the stream's time base
+    int64_t packets = 0;               // packets written
     bool gotPacket = false;  // the encoder has delivered at least one packet
     // Last encoded packet's statistics.
     int quality = 0;
@@ -145,6 +146,9 @@ class TTranscoder {
   void CopyPacket(TOutputStreamRun& ost, TInputStream& ist, const AVPacket& pkt);
   void FlushEncoders(TInputStream& ist);
   void PrintReport(bool last, int fileIndex);
+  // A finished run whose output received no packet has converted nothing: the output is marked
+  // for removal and the run fails with "nothing to convert: " and the reason.
+  void CheckSomethingWritten();
   int64_t RecordingLimit() const;  // start + recording time, µs; INT64_MAX without limit
 
   // ---- frame hooks (hooks.cpp) ----

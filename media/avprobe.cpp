@@ -293,7 +293,7 @@ void TCustomAVProbe::AttachFormatContext(AVFormatContext* context) {
 void TCustomAVProbe::RefreshInfo() {
   fileSize_ = -1;
   streamCount_ = programCount_ = -1;
-  audioStreamCount_ = videoStreamCount_ = subtitleStreamCount_ = -1;
+  audioStreamCount_ = videoStreamCount_ = subtitleStreamCount_ = coverPictureCount_ = -1;
   firstAudioStreamIndex_ = firstVideoStreamIndex_ = firstSubtitleStreamIndex_ = -1;
   const AVFormatContext* ic = formatContext_;
   if (!ic) return;
@@ -313,10 +313,15 @@ void TCustomAVProbe::RefreshInfo() {
 
   streamCount_ = static_cast<int>(ic->nb_streams);
   programCount_ = static_cast<int>(ic->nb_programs);
-  audioStreamCount_ = videoStreamCount_ = subtitleStreamCount_ = 0;
+  audioStreamCount_ = videoStreamCount_ = subtitleStreamCount_ = coverPictureCount_ = 0;
   for (int i = 0; i < streamCount_; ++i) {
     switch (ic->streams[i]->codecpar->codec_type) {
       case AVMEDIA_TYPE_VIDEO:
+        // An album's cover picture is a still beside the sound, not the file's video.
+        if (ic->streams[i]->disposition & AV_DISPOSITION_ATTACHED_PIC) {
+          ++coverPictureCount_;
+          break;
+        }
         ++videoStreamCount_;
         if (firstVideoStreamIndex_ < 0) firstVideoStreamIndex_ = i;
         break;
@@ -493,6 +498,7 @@ void TCustomAVProbe::AddStreamLine(std::string& out, int index) {
   line += FormatText(", %lld/%lld", static_cast<long long>(st->time_base.num / gcd),
                  static_cast<long long>(st->time_base.den / gcd));
   line += ": " + CodecDescription(st);
+  if (st->disposition & AV_DISPOSITION_ATTACHED_PIC) line += " (cover picture)";
 
   if (st->sample_aspect_ratio.num != 0 &&
       RationalCompare(st->sample_aspect_ratio, par->sample_aspect_ratio) != 0) {

@@ -111,7 +111,10 @@ class TCustomAVProbe : public TFFBaseComponent {
   int StreamCount() const { return streamCount_; }
   int ProgramCount() const { return programCount_; }
   int AudioStreamCount() const { return audioStreamCount_; }
+  // Video streams that carry moving pictures; a cover picture (a still attached to an audio
+  // file) is counted apart and is never the first video stream.
   int VideoStreamCount() const { return videoStreamCount_; }
+  int CoverPictureCount() const { return coverPictureCount_; }
   int SubtitleStreamCount() const { return subtitleStreamCount_; }
   int FirstAudioStreamIndex() const { return firstAudioStreamIndex_; }
   int FirstVideoStreamIndex() const { return firstVideoStreamIndex_; }
@@ -140,6 +143,7 @@ class TCustomAVProbe : public TFFBaseComponent {
   int audioStreamCount_ = -1;
   int videoStreamCount_ = -1;
   int subtitleStreamCount_ = -1;
+  int coverPictureCount_ = -1;
   int firstAudioStreamIndex_ = -1;
   int firstVideoStreamIndex_ = -1;
   int firstSubtitleStreamIndex_ = -1;

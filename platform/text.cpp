@@ -42,4 +42,11 @@ std::string FirstCharacters(std::string_view text, size_t n) {
   return std::string(text);
 }
 
+std::string FirstBytes(std::string_view text, size_t maxBytes) {
+  if (text.size() <= maxBytes) return std::string(text);
+  size_t end = maxBytes;
+  while (end > 0 && IsContinuationByte(text[end])) --end;
+  return std::string(text.substr(0, end));
+}
+
 }  // namespace platform

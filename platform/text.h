@@ -22,5 +22,8 @@ bool SameTextAscii(std::string_view a, std::string_view b);
 size_t CharacterCount(std::string_view text);
 // The first n characters of a UTF-8 text; all of it when it has no more than n.
 std::string FirstCharacters(std::string_view text, size_t n);
+// The longest beginning of a UTF-8 text that ends on a character boundary and has at most
+// maxBytes bytes (a file name cut to fit a length limit never ends in half a character).
+std::string FirstBytes(std::string_view text, size_t maxBytes);
 
 }  // namespace platform

@@ -264,17 +264,28 @@ void BuildJobOptions(const std::string& settingsFile, const std::string& formatF
   // A trimmed row ends where its range ends.
   if (source.TrimDuration > 0) output.Duration = source.TrimDuration;
 
-  // Disc targets; the aspect stands unless the zoom sets one.
+  // Disc targets. A disc player takes only the disc's own display aspect, so it stays whatever
+  // the zoom makes of the picture.
+  std::string discAspect;
   for (const TDiscTarget& disc : kDiscTargets) {
     if (formatLower != disc.format) continue;
     output.TargetType = disc.type;
     output.TargetNorm = disc.norm;
-    output.AspectRatio =
+    discAspect =
         disc.wideSize && para.Get("paraVideoSize", "null") == disc.wideSize ? "16:9" : "4:3";
+    output.AspectRatio = discAspect;
   }
 
   const std::string videoEncoder = para.Get("paraVideoEncoder", "");
   if (platform::TrimText(videoEncoder).empty()) {
+    // A profile whose format lists video encoders converts video: without a stored encoder
+    // its output would silently lose the source's picture.
+    const std::string encoders = platform::TrimText(
+        platform::TIniFile(formatFile).ReadString(FormatInfoSection(code), "VideoEncoder", "null"));
+    if (source.HasVideo && !encoders.empty() && encoders != "null")
+      throw std::runtime_error("Profile " + std::to_string(code) +
+                               " has no video encoder stored (\"paraVideoEncoder\" is empty), "
+                               "so its output would have no video.");
     BuildAudioOnly(para, output, input);
     return;
   }
@@ -345,6 +356,14 @@ void BuildJobOptions(const std::string& settingsFile, const std::string& formatF
 
   std::string F;
   ApplyZoom(source, W, H, output, F);
+  if (!discAspect.empty()) {
+    output.AspectRatio = discAspect;
+    // A filter chain hands its pictures on with their own sample aspect: the disc's display
+    // aspect is set on the chain's last, whole picture.
+    std::string dar = discAspect;
+    dar[dar.find(':')] = '/';
+    if (!F.empty()) F += ",setdar=" + dar;
+  }
   if (!F.empty())
     output.VideoFilters = output.VideoFilters.empty() ? F : output.VideoFilters + "," + F;
 

@@ -39,7 +39,10 @@ inline constexpr char kFrameSizeQuestionTitle[] = "Warning";
 // file names already set; only the members the profile decides are written.
 // A profile that has never stored its values first gets its defaults (EnsureProfileValues), so it
 // converts as the "Default" button would set it up. A stored "paraVolume" that is not an integer
-// throws std::invalid_argument before anything is shown.
+// throws std::invalid_argument before anything is shown; a video profile (its format lists video
+// encoders) with no stored video encoder throws std::runtime_error for a source with video,
+// whose output would otherwise have no video. Disc targets keep the disc's display aspect (4:3,
+// or 16:9 at the DVD's wide size) whatever the zoom.
 void BuildJobOptions(const std::string& settingsFile, const std::string& formatFile, int code,
                      const TJobSource& source, engine::TOutputOptions& output,
                      engine::TInputOptions& input);

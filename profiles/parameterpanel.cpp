@@ -7,6 +7,7 @@
 
 #include "platform/inifile.h"
 #include "platform/prompt.h"
+#include "platform/tempfolder.h"
 #include "platform/text.h"
 #include "profiles/encodermap.h"
 #include "profiles/settings.h"
@@ -213,16 +214,6 @@ void CopyH264Extras(const TIniFile& settingsFile, const TIniFile& formatFile, in
   if (coder >= 0) settingsFile.WriteInteger(section, "paraCoder", coder);
 }
 
-bool HasStoredValues(const std::string& settingsFile, int code) {
-  for (const std::string& key : TIniFile(settingsFile).ReadSection(FormatInfoSection(code))) {
-    for (const TParamBoxInfo& info : kBoxInfo) {
-      if (platform::SameTextAscii(key, info.textKey)) return true;
-      if (*info.indexKey != '\0' && platform::SameTextAscii(key, info.indexKey)) return true;
-    }
-  }
-  return false;
-}
-
 void StoreProfileDefaults(const std::string& settingsFile, const std::string& formatFile,
                           int code) {
   TParameterPanel panel(settingsFile, formatFile);
@@ -232,11 +223,31 @@ void StoreProfileDefaults(const std::string& settingsFile, const std::string& fo
   panel.Default();
 }
 
+std::vector<std::pair<std::string, std::string>> ProfileDefaultValues(
+    const std::string& formatFile, int code) {
+  const platform::TTempFolder folder;
+  const std::string file = folder.Path() + "/" + kSettingsFileName;
+  StoreProfileDefaults(file, formatFile, code);
+  const TIniFile defaults(file);
+  const std::string section = FormatInfoSection(code);
+  std::vector<std::pair<std::string, std::string>> values;
+  for (const std::string& key : defaults.ReadSection(section))
+    values.emplace_back(key, defaults.ReadString(section, key, ""));
+  return values;
+}
+
 bool EnsureProfileValues(const std::string& settingsFile, const std::string& formatFile,
                          int code) {
-  if (HasStoredValues(settingsFile, code)) return false;
-  StoreProfileDefaults(settingsFile, formatFile, code);
-  return true;
+  const std::vector<std::pair<std::string, std::string>> defaults =
+      ProfileDefaultValues(formatFile, code);
+  const std::string section = FormatInfoSection(code);
+  bool stored = false;
+  TIniFile(settingsFile).Update([&](platform::TIniDocument& doc) {
+    for (const auto& [key, value] : defaults)
+      if (!doc.Find(section, key, nullptr) && doc.Set(section, key, value)) stored = true;
+    return stored;
+  });
+  return stored;
 }
 
 TParameterPanel::TParameterPanel(std::string settingsFile, std::string formatFile)

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace platform {
@@ -114,16 +115,20 @@ void CopyH264Extras(const platform::TIniFile& settingsFile, const platform::TIni
 
 // ---- Profile defaults ----
 
-// True when the profile's settings section holds any of the values the panel stores (the "para"
-// text keys and "i" position keys of the ten boxes).
-bool HasStoredValues(const std::string& settingsFile, int code);
 // Stores the profile's default values exactly as the panel's "Default" does, without any message
 // or beep: every box takes its default position from the format file and its handler stores it.
 void StoreProfileDefaults(const std::string& settingsFile, const std::string& formatFile,
                           int code);
-// StoreProfileDefaults when the profile has no stored values yet; true when it stored them.
-// Whoever reads a profile's values (the panel on loading, the job builder) calls this first, so
-// that a profile never chosen on the panel converts with its own defaults.
+// The keys and values StoreProfileDefaults would store for the profile, in the order it stores
+// them, worked out on a throw-away settings file.
+std::vector<std::pair<std::string, std::string>> ProfileDefaultValues(
+    const std::string& formatFile, int code);
+// Completes the profile's stored values: every key the defaults would store that the profile's
+// section lacks gets its default, in one write; keys already there keep their values, whoever
+// wrote them. True when something was stored. Whoever reads a profile's values (the panel on
+// loading, the job builder, the batch) calls this first, so that a profile never set up, or one
+// whose section holds only some values (a zoom stored alone, a section written by hand),
+// converts with its own defaults for the rest.
 bool EnsureProfileValues(const std::string& settingsFile, const std::string& formatFile, int code);
 
 // ---- The panel ----
@@ -145,8 +150,8 @@ class TParameterPanel {
  public:
   TParameterPanel(std::string settingsFile, std::string formatFile);
 
-  // Loads the boxes for a profile (when the chosen profile changes). A profile with no stored
-  // values first gets its defaults stored (EnsureProfileValues), so the panel shows what a
+  // Loads the boxes for a profile (when the chosen profile changes). Values the profile has
+  // not stored yet first get their defaults (EnsureProfileValues), so the panel shows what a
   // conversion will use.
   void Load(int code);
   int Code() const { return code_; }

@@ -304,6 +304,36 @@ TEST(BatchController, RowsThatCannotBeConvertedAreMarkedAndTheOthersConvert) {
   }
 }
 
+TEST(BatchController, ARowThatWouldConvertNothingFailsAndTheNextConverts) {
+  // The first row's trim starts after its 2 s source ends: its output would hold nothing.
+  TBatchRig rig;
+  ASSERT_EQ(rig.list->AddFiles({testsupport::Fixture("av.mp4"), testsupport::Fixture("tone.wav")}),
+            2);
+  rig.list->Row(0).Record->TrimStart = 20'000'000;
+  ASSERT_TRUE(rig.RunBatch());
+  EXPECT_EQ(rig.view.outcomes[0], batch::TRowOutcome::Failed);
+  EXPECT_EQ(rig.view.messages[0].rfind("nothing to convert: the start 00:00:20.000 lies past", 0),
+            0u)
+      << rig.view.messages[0];
+  EXPECT_EQ(rig.list->Row(0).Progress, "Failed");
+  EXPECT_EQ(rig.view.outcomes[1], batch::TRowOutcome::Finished);
+  EXPECT_EQ(rig.Outputs(), std::vector<std::string>{"tone_(new).mp4"});
+
+  // A video profile whose encoder was emptied by hand refuses a source with video at Start
+  // instead of writing its sound alone.
+  batchtest::Para noEncoder = batchtest::DefaultPara();
+  noEncoder["paraVideoEncoder"] = "";
+  TBatchRig emptied(noEncoder);
+  testsupport::WriteText(emptied.formatFile,
+                         "[formatInfo1]\nFormat=mp4\nFileExt=mp4\nVideoEncoder=mpeg-4\n");
+  ASSERT_EQ(emptied.list->AddFiles({testsupport::Fixture("av.mp4")}), 1);
+  ASSERT_TRUE(emptied.RunBatch());
+  EXPECT_EQ(emptied.view.outcomes[0], batch::TRowOutcome::Skipped);
+  EXPECT_NE(emptied.view.messages[0].find("its output would have no video"), std::string::npos)
+      << emptied.view.messages[0];
+  EXPECT_TRUE(emptied.Outputs().empty());
+}
+
 TEST(BatchController, AnOutputFolderThatCannotBeWrittenFailsEachRowClearly) {
   TBatchRig rig;
   ASSERT_EQ(rig.list->AddFiles({testsupport::Fixture("av.mp4"), testsupport::Fixture("tone.wav")}),

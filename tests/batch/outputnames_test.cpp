@@ -29,6 +29,12 @@ struct TNameCase {
 };
 
 TEST(OutputNames, FirstFreeNameInTheOutputFolder) {
+  // A source name as long as a name may be: its output names are cut to the 255 bytes a name
+  // may have, each keeping its whole suffix.
+  const std::string longStem(251, 'a');
+  const std::string longSource = "/in/" + longStem + ".avi";
+  const std::string longFirst = longStem.substr(0, 245) + "_(new).mp4";
+  const std::string longSecond = longStem.substr(0, 243) + "_(new_1).mp4";
   const TNameCase cases[] = {
       {"empty folder", "/in/clip.avi", {}, {}, false, "clip_(new).mp4"},
       {"two earlier outputs exist", "/clips/clip.avi", {"clip_(new).mp4", "clip_(new_1).mp4"}, {},
@@ -41,6 +47,9 @@ TEST(OutputNames, FirstFreeNameInTheOutputFolder) {
       {"only the last extension is replaced", "/in/clip.part.avi", {}, {}, false,
        "clip.part_(new).mp4"},
       {"a name without extension", "/in/clip", {"clip_(new).mp4"}, {}, false, "clip_(new_1).mp4"},
+      {"a long name is cut to fit", longSource.c_str(), {}, {}, false, longFirst.c_str()},
+      {"a long name's next number is cut further", longSource.c_str(), {longFirst}, {}, false,
+       longSecond.c_str()},
   };
   for (const TNameCase& c : cases) {
     SCOPED_TRACE(c.name);

@@ -289,3 +289,30 @@ TEST(RunFailure, AnEncoderThatRefusesItsSettingsLeavesNoFile) {
   EXPECT_EQ(run.error.substr(0, prefix.size()), prefix) << run.error;
   EXPECT_FALSE(fs::exists(output));
 }
+
+TEST(RunFailure, ARunThatWritesNoPacketFailsAndLeavesNoFile) {
+  // Both outputs would be valid files holding a header and nothing else: a converted file that
+  // is not what anybody asked for.
+  const struct {
+    const char* name;
+    TOptions inputOptions;
+    TOptions outputOptions;
+    const char* error;
+  } cases[] = {
+      {"start past the end", {{"ss", "20"}}, {{"vcodec", "mpeg4"}, {"acodec", "aac"}},
+       "nothing to convert: the start 00:00:20.000 lies past the end of "},
+      {"no frame allowed", {}, {{"vcodec", "mpeg4"}, {"an", "1"}, {"vframes", "0"}},
+       "nothing to convert: no picture or sound of the source reached the output"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    testsupport::TempDir dir;
+    const std::string output = dir.File("out.mp4");
+    const TRunResult run =
+        RunTask({Fixture("av.mp4")}, c.inputOptions, c.outputOptions, output);
+    EXPECT_TRUE(run.failed);
+    EXPECT_FALSE(run.finished);
+    EXPECT_EQ(run.error.rfind(c.error, 0), 0u) << run.error;
+    EXPECT_FALSE(fs::exists(output));
+  }
+}

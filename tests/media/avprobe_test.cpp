@@ -470,6 +470,28 @@ TEST_F(AVProbe, StreamIndexErrors) {
   probe.CloseFile();
 }
 
+// An album's cover picture is a video stream to the library, but not the file's video: it is
+// counted apart, never the first video stream, and named in the description.
+TEST_F(AVProbe, ACoverPictureIsNoVideoStream) {
+  TAVProbe probe;
+  ASSERT_TRUE(probe.LoadFile(Fixture("cover.mp3"))) << probe.LastErrMsg();
+  EXPECT_EQ(probe.StreamCount(), 2);
+  EXPECT_EQ(probe.VideoStreamCount(), 0);
+  EXPECT_EQ(probe.CoverPictureCount(), 1);
+  EXPECT_EQ(probe.FirstVideoStreamIndex(), -1);
+  EXPECT_EQ(probe.AudioStreamCount(), 1);
+  TVideoStreamInfo video;
+  probe.GetVideoStreamInfo(-1, video);
+  EXPECT_EQ(video.Width, -1);
+  const std::string text = probe.FileInfoText();
+  EXPECT_NE(text.find("Video: mjpeg"), std::string::npos) << text;
+  EXPECT_NE(text.find(" (cover picture), "), std::string::npos) << text;
+
+  ASSERT_TRUE(probe.LoadFile(Fixture("av.mp4")));
+  EXPECT_EQ(probe.CoverPictureCount(), 0);
+  EXPECT_EQ(probe.VideoStreamCount(), 1);
+}
+
 // A file that cannot be read fails with a clear text and leaves the probe without a file, ready
 // for the next one.
 TEST_F(AVProbe, BadInputsFailAndProbeStaysUsable) {

@@ -308,10 +308,13 @@ TEST_F(JobBuilderTest, VideoMembers) {
       {"container named as written", kMpegTs, {}, "f=MPEGTS vcodec=mpeg4 s=320x240 aspect=320:240 an"},
       {"mpeg2video is a DVD job of automatic norm", kPlain, {{"paraVideoEncoder", "mpeg2video"}},
        "target=3 vcodec=mpeg2video s=320x240 aspect=320:240 an"},
-      {"mpeg2video keeps the disc's norm", kPalVcd, {{"paraVideoEncoder", "mpeg2video"}},
-       "target=3 norm=1 vcodec=mpeg2video s=320x240 aspect=320:240 an"},
-      {"the zoom's aspect replaces the disc's", kNtscDvd, {{"paraVideoSize", "720x480"}},
-       "target=3 norm=2 vcodec=mpeg4 s=720x480 aspect=720:480 an"},
+      {"mpeg2video keeps the disc's norm and aspect", kPalVcd,
+       {{"paraVideoEncoder", "mpeg2video"}},
+       "target=3 norm=1 vcodec=mpeg2video s=320x240 aspect=4:3 an"},
+      // A disc player takes only the disc's own aspects, whatever the zoom does to the picture.
+      {"the disc's wide aspect stays over the zoom's", kNtscDvd, {{"paraVideoSize", "720x480"}},
+       "target=3 norm=2 vcodec=mpeg4 s=720x480 aspect=16:9 an"},
+
   };
   for (const TRecordCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -411,6 +414,46 @@ TEST_F(JobBuilderTest, VolumeThatIsNoIntegerStopsTheJob) {
   EXPECT_THROW(Build({{"paraVolume", "loud"}}, Source(320, 240)), std::invalid_argument);
   EXPECT_THROW(Build(With(kQuietVideo, {{"paraVolume", "1.5"}}), Source(320, 240)),
                std::invalid_argument);
+}
+
+TEST_F(JobBuilderTest, DiscTargetsKeepTheDiscAspectWhateverTheZoom) {
+  const struct {
+    int code;
+    const char* size;
+    const char* aspect;
+  } discs[] = {{kNtscDvd, "720x480", "16:9"}, {kNtscDvd, "352x240", "4:3"},
+               {kPalDvd, "720x576", "16:9"}, {kPalVcd, "352x288", "4:3"}};
+  for (const auto& disc : discs) {
+    for (const char* zoom : {"full", "lbox", "pan", "center"}) {
+      SCOPED_TRACE(std::to_string(disc.code) + " " + disc.size + " " + zoom);
+      const TJob job = Build(With(kQuietVideo, {{"paraVideoSize", disc.size}}),
+                             Source(1920, 1080, zoom), disc.code);
+      EXPECT_EQ(job.out.AspectRatio, disc.aspect);
+    }
+  }
+  // The geometry itself is the zoom's: the letterbox still pads the wide source.
+  EXPECT_EQ(Build(With(kQuietVideo, {{"paraVideoSize", "352x240"}}), Source(1920, 1080, "lbox"),
+                  kNtscDvd)
+                .out.VideoFilters,
+            "pad=352:240:0:20,setdar=4/3");
+}
+
+TEST_F(JobBuilderTest, VideoProfileWithoutItsEncoderRefusesASourceWithVideo) {
+  // The fresh profile lists video encoders; an empty stored encoder must not turn its job into
+  // an audio-only one for a source that has a picture.
+  const Para noEncoder = With(kQuietVideo, {{"paraVideoEncoder", ""}});
+  try {
+    Build(noEncoder, Source(640, 480), kFresh);
+    ADD_FAILURE() << "no exception";
+  } catch (const std::runtime_error& error) {
+    EXPECT_STREQ(error.what(),
+                 "Profile 2101 has no video encoder stored (\"paraVideoEncoder\" is empty), so its "
+                 "output would have no video.");
+  }
+  // A source without video has nothing to lose.
+  TJobSource audio = Source(0, 0);
+  audio.HasVideo = false;
+  EXPECT_TRUE(Build(noEncoder, audio, kFresh).out.DisableVideo);
 }
 
 // ---- A profile never chosen on the panel ----

@@ -170,8 +170,8 @@ TEST(ParameterPanelRules, ValueListsSplitAndSwitchOff) {
 }
 
 TEST_F(ParameterPanelTest, LoadShowsStoredValuesAndTheirDefaults) {
-  // Stored texts select the equal entry or show as typed; positions select; missing texts
-  // show "320x240", "768", "44100", "96".
+  // Stored texts select the equal entry or show as typed; positions select; values the section
+  // lacks get the profile's defaults first and show those.
   LoadWith("[formatInfo2101]\nparaVideoSize=700x400\nparaVideoBitRate=1024\niFrameRate=1\n"
            "iVideoEncoder=3\niChannel=9\niVolume=2\n");
   EXPECT_EQ(panel_.Text(TParamBox::VideoSize), "700x400");
@@ -184,7 +184,7 @@ TEST_F(ParameterPanelTest, LoadShowsStoredValuesAndTheirDefaults) {
   EXPECT_EQ(panel_.ItemIndex(TParamBox::AudioEncoder), 0);
   EXPECT_EQ(panel_.Text(TParamBox::SampleRate), "44100");
   EXPECT_EQ(panel_.ItemIndex(TParamBox::SampleRate), 1);
-  EXPECT_EQ(panel_.Text(TParamBox::AudioBitRate), "96");
+  EXPECT_EQ(panel_.Text(TParamBox::AudioBitRate), "128");
   EXPECT_EQ(panel_.Entries(TParamBox::FrameRate),
             (std::vector<std::string>{"25", "29.97", "as source", ""}));
   EXPECT_EQ(panel_.Entries(TParamBox::Zoom),
@@ -473,18 +473,37 @@ TEST_F(ParameterPanelTest, LoadingAProfileWithoutValuesStoresItsDefaultsSilently
                             "Frame Size must be a multiple of 2.\nThe correct value:176x144"});
 }
 
-TEST_F(ParameterPanelTest, JobBuilderEnsuresValuesOfAProfileNeverLoaded) {
-  EXPECT_FALSE(profiles::HasStoredValues(settingsPath_, kVideo));
-  EXPECT_TRUE(profiles::EnsureProfileValues(settingsPath_, formatPath_, kVideo));
-  EXPECT_EQ(Stored("paraVideoEncoder"), "mpeg4");
-  EXPECT_EQ(Stored("paraVolume"), "256");
-
-  TIniFile(settingsPath_).WriteString(profiles::FormatInfoSection(kVideo), "paraVolume", "512");
-  EXPECT_FALSE(profiles::EnsureProfileValues(settingsPath_, formatPath_, kVideo));
-  EXPECT_EQ(Stored("paraVolume"), "512");
-
-  // Another key in the section (the dialog's description) is no stored value.
-  TIniFile(settingsPath_).WriteString(profiles::FormatInfoSection(kOddSize), "Description", "x");
+TEST_F(ParameterPanelTest, MissingValuesGetTheProfilesDefaultsAndStoredOnesStay) {
+  // Whatever the section holds already, written by the panel, by kvc or by hand, stays; every
+  // value it lacks gets the profile's default.
+  const struct {
+    const char* section;  // the settings file before
+    bool stores;          // EnsureProfileValues stores something
+    std::map<std::string, std::string> expected;
+  } cases[] = {
+      {"", true, {{"paraVideoEncoder", "mpeg4"}, {"paraVolume", "256"}, {"paraZoom", "full"},
+                  {"paraVideoSize", "640x480"}, {"iAudioBitRate", "2"}}},
+      // A zoom stored alone, as a run-only zoom writes it: the encoder is still stored.
+      {"[formatInfo2101]\nparaZoom=lbox\n", true,
+       {{"paraVideoEncoder", "mpeg4"}, {"iVideoEncoder", "0"}, {"paraZoom", "lbox"}}},
+      // A section written by hand with some values.
+      {"[formatInfo2101]\nparaVideoSize=320x240\nparaVolume=512\nDescription=mine\n", true,
+       {{"paraVideoSize", "320x240"}, {"paraVolume", "512"}, {"paraVideoEncoder", "mpeg4"},
+        {"Description", "mine"}}},
+      // An empty encoder written on purpose is a value too.
+      {"[formatInfo2101]\nparaVideoEncoder=\n", true, {{"paraVideoEncoder", ""}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.section);
+    WriteText(settingsPath_, c.section);
+    EXPECT_EQ(profiles::EnsureProfileValues(settingsPath_, formatPath_, kVideo), c.stores);
+    for (const auto& [key, value] : c.expected) EXPECT_EQ(Stored(key.c_str()), value) << key;
+    // Complete now: a second call stores nothing and changes nothing.
+    const std::string complete = ReadText(settingsPath_);
+    EXPECT_FALSE(profiles::EnsureProfileValues(settingsPath_, formatPath_, kVideo));
+    EXPECT_EQ(ReadText(settingsPath_), complete);
+  }
+  // Defaults stored unseen show no message, even where "Default" would answer with one.
   EXPECT_TRUE(profiles::EnsureProfileValues(settingsPath_, formatPath_, kOddSize));
   EXPECT_TRUE(prompt_.Shown().empty());
 }
