@@ -189,9 +189,9 @@ TEST_F(OptionParser, RefusedValuesRaiseTheirMessages) {
       {"streamid", "20:1", Engine,
        "Invalid stream index 20 for option \"streamid\", it must be 0 to 19"},
       {"itsscale", "20:1.5", Engine, "stream index over MAX_STREAMS(20)"},
-      {"t", "soon", Engine, "Invalid duration value for t: soon"},
-      {"itsoffset", "1:2:3:4", Engine, "Invalid duration value for itsoffset: 1:2:3:4"},
-      {"timestamp", "yesterday", Engine, "Invalid date value for timestamp: yesterday"},
+      {"t", "soon", Engine, "Invalid duration specification for t: soon"},
+      {"itsoffset", "1:2:3:4", Engine, "Invalid duration specification for itsoffset: 1:2:3:4"},
+      {"timestamp", "yesterday", Engine, "Invalid date specification for timestamp: yesterday"},
       {"r", "fast", Engine, "Incorrect frame rate"},
       {"r", "-25", Engine, "Incorrect frame rate"},
       {"s", "huge", Engine, "Incorrect frame size"},
@@ -412,7 +412,7 @@ TEST_F(OptionParser, Aspect) {
     task.State().frameAspectRatio = 0;
     const std::string error = ErrorOf("aspect", c.value);
     if (c.aspect == 0) {
-      EXPECT_EQ(error, "Incorrect aspect ratio value.") << c.value;
+      EXPECT_EQ(error, "Incorrect aspect ratio specification.") << c.value;
     } else {
       EXPECT_EQ(error, "") << c.value;
       EXPECT_FLOAT_EQ(task.State().frameAspectRatio, c.aspect) << c.value;
