@@ -221,8 +221,9 @@ void TCustomFFmpeg::SetOption(const std::string& name, const std::string& value)
          map.file = static_cast<int>(ReadCInteger(v, pos));
          SkipSeparator(v, pos);
          map.stream = static_cast<int>(ReadCInteger(v, pos));
+         SkipSeparator(v, pos);
+         // A separator with nothing after it does not start a sync part.
          if (pos < v.size()) {
-           SkipSeparator(v, pos);
            map.syncFile = static_cast<int>(ReadCInteger(v, pos));
            SkipSeparator(v, pos);
            map.syncStream = static_cast<int>(ReadCInteger(v, pos));

@@ -261,6 +261,8 @@ TEST_F(OptionParser, StreamAndMetadataMaps) {
   } cases[] = {
       {"0.1", {0, 1, 0, 1}},       // without a sync part the stream syncs to itself
       {"0:1:0:0", {0, 1, 0, 0}},
+      {"0:1:", {0, 1, 0, 1}},      // a trailing separator starts no sync part
+      {"0:1:2", {0, 1, 2, 0}},     // a sync part without its stream number reads it as 0
       {"1.2:0.3", {1, 2, 0, 3}},
       {"0x1.010", {1, 8, 1, 8}},   // C numbers: hexadecimal and octal
   };
