@@ -457,16 +457,16 @@ int TCustomFFmpeg::AddOutput(const std::string& fileName, bool join) {
     LastErrMsg = media::AVErrorToStr(fileName, -33);
     return -1;
   }
-  if (!(ofmt->flags & AVFMT_NOFILE)) {
-    const int err = media::OpenOutputFile(oc, fileName);
-    if (err < 0) {
-      output->fileName.clear();
-      LastErrMsg = media::AVErrorToStr(fileName, err);
-      return -1;
-    }
-  } else {
-    output->fileName.clear();  // the muxer writes its own files; nothing of ours to remove
+  // A muxer of a single file gets that file, created here. A muxer that writes its own files
+  // (an image sequence) gets the name, a pattern it numbers, and opens each file itself through
+  // the same local-file access.
+  const int err = media::OpenOutputFile(oc, fileName);
+  if (err < 0) {
+    output->fileName.clear();
+    LastErrMsg = media::AVErrorToStr(fileName, err);
+    return -1;
   }
+  if (ofmt->flags & AVFMT_NOFILE) output->fileName.clear();  // nothing of ours to remove
 
   SetMuxerOption(oc, "preload", static_cast<int64_t>(s.muxPreload * 1000000));
   oc->max_delay = static_cast<int>(s.muxMaxDelay * 1000000);
