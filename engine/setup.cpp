@@ -150,7 +150,7 @@ const AVCodec* TCustomFFmpeg::FindCodecByName(const std::string& name, int media
     std::string message = media::FormatText(
         "%s '%s' is experimental and might produce bad results.\r\nAdd '-strict experimental' if "
         "you want to use it.",
-        encoder ? "Encoder" : "Decoder", codec->name);
+        kind, codec->name);
     const AVCodec* usual =
         encoder ? ff::avcodec_find_encoder(codec->id) : ff::avcodec_find_decoder(codec->id);
     if (usual && !(usual->capabilities & AV_CODEC_CAP_EXPERIMENTAL))
