@@ -46,7 +46,9 @@ void TTranscoder::DoAudioOut(TOutputStreamRun& ost, TInputStream& ist, uint8_t* 
   if (ost.swr && (ost.swrInRate != decRate || ost.swrInChannels != decChannels))
     ff::swr_free(&ost.swr);
   if (!ost.swr) {
-    if (ost.audioResample && ist.dec->sample_fmt != AV_SAMPLE_FMT_S16 && s_.verbose > 0)
+    // Planar or packed, 16-bit samples need no wider or narrower intermediate.
+    if (ost.audioResample && ff::av_get_bytes_per_sample(ist.dec->sample_fmt) != 2 &&
+        s_.verbose > 0)
       task_.Log(media::llVerbose, "Warning, using s16 intermediate sample format for resampling");
     const int ret = ff::swr_alloc_set_opts2(&ost.swr, &enc->ch_layout, enc->sample_fmt, encRate,
                                             &ist.s16Layout, AV_SAMPLE_FMT_S16, decRate, 0,

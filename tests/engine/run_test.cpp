@@ -228,12 +228,18 @@ TEST(Run, FrameRateChangeDuplicatesOrDropsFrames) {
 TEST(Run, ResamplingWarnsAboutTheIntermediateFormatOnlyForOtherFormats) {
   const struct {
     std::string input;
+    TOptions inputOptions;
     bool warned;
-  } cases[] = {{"av.mp4", true}, {"tone.wav", false}};  // float planar / 16-bit input
+  } cases[] = {
+      {"av.mp4", {}, true},     // float planar
+      {"tone.wav", {}, false},  // 16-bit
+      {"service.ts", {{"acodec", "mp2"}}, false},  // 16-bit planar, from the fixed-point decoder
+  };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.input);
     testsupport::TempDir dir;
-    const TRunResult run = RunTask(Fixture(c.input), {{"ar", "22050"}, {"ac", "1"}}, dir.File("out.wav"));
+    const TRunResult run = RunTask({Fixture(c.input)}, c.inputOptions, {{"ar", "22050"}, {"ac", "1"}},
+                                   dir.File("out.wav"));
     ASSERT_TRUE(run.finished) << run.error;
     EXPECT_EQ(run.LogLine("Warning, using s16 intermediate sample format for resampling") != "",
               c.warned);
