@@ -379,26 +379,46 @@ void TTranscoder::DoSubtitleOut(TOutputStreamRun& ost, TInputStream& ist, AVSubt
 void TTranscoder::WritePacket(TOutputStreamRun& ost, AVPacket* pkt) { FilterPacket(ost, 0, pkt); }
 
 // Through the stream's bitstream filters from the one at level on, then to the muxer. A filter
-// that refuses the packet leaves it as it was (or ends the run with stop-on-decode-error).
+// that refuses the packet lets it go on as it was (or ends the run with stop-on-decode-error).
 void TTranscoder::FilterPacket(TOutputStreamRun& ost, size_t level, AVPacket* pkt) {
   if (level == ost.bsfs.size()) {
     MuxPacket(ost, pkt);
     return;
   }
   AVBSFContext* bsf = ost.bsfs[level];
+  // The filter takes the packet over even when it then refuses it; a reference stays here.
+  AVPacket* given = ost.bsfInputs[level];
+  if (ff::av_packet_ref(given, pkt) < 0) throw FFmpegException("av_mallocz fail");
   int ret = ff::av_bsf_send_packet(bsf, pkt);
+  int delivered = 0;
   if (ret >= 0) {
     // Each packet the filter gives goes on; the next level takes it over, leaving pkt blank.
-    while ((ret = ff::av_bsf_receive_packet(bsf, pkt)) >= 0) FilterPacket(ost, level + 1, pkt);
-    if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF) return;
+    while ((ret = ff::av_bsf_receive_packet(bsf, pkt)) >= 0) {
+      ++delivered;
+      FilterPacket(ost, level + 1, pkt);
+    }
+  }
+  if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF) {
+    ff::av_packet_unref(given);
+    return;
   }
   const std::string text = media::AVErrorToStr(
       media::FormatText("%s failed for stream %d, codec %s", bsf->filter->name, ost.index,
                         ost.encodingNeeded ? Enc(ost)->codec->name : "copy"),
       ret);
-  if (s_.exitOnError) throw FFmpegException(text);
+  if (s_.exitOnError) {
+    ff::av_packet_unref(given);
+    throw FFmpegException(text);
+  }
   task_.Log(media::llError, text);
-  if (pkt->data) FilterPacket(ost, level + 1, pkt);
+  // Nothing of it went on yet: the packet goes on unchanged. (A filter that failed part-way
+  // through a packet has passed on what it could; repeating the whole would duplicate that.)
+  ff::av_packet_unref(pkt);
+  if (delivered == 0) {
+    ff::av_packet_move_ref(pkt, given);
+    FilterPacket(ost, level + 1, pkt);
+  }
+  ff::av_packet_unref(given);
 }
 
 void TTranscoder::MuxPacket(TOutputStreamRun& ost, AVPacket* pkt) {

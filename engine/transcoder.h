@@ -108,6 +108,9 @@ class TTranscoder {
     // Two-pass statistics written by this stream's encoder.
     FILE* logFile = nullptr;
     std::vector<AVBSFContext*> bsfs;
+    // Per filter: a reference to the packet it was last given, so that a packet it refuses can
+    // go on unchanged.
+    std::vector<AVPacket*> bsfInputs;
   };
 
   // ---- set-up and teardown (runsetup.cpp) ----
@@ -169,7 +172,8 @@ class TTranscoder {
   void DoSubtitleOut(TOutputStreamRun& ost, TInputStream& ist, AVSubtitle& subtitle, int64_t pts);
   // Takes every packet the encoder has ready and writes it; returns the bytes written.
   int ReceivePackets(TOutputStreamRun& ost, bool video);
-  // Writes the packet through the stream's bitstream filters; the packet is left blank.
+  // Writes the packet through the stream's bitstream filters; the packet is left blank. A packet
+  // a filter refuses is logged (or ends the run with stop-on-decode-error) and goes on unchanged.
   void WritePacket(TOutputStreamRun& ost, AVPacket* pkt);
   void FilterPacket(TOutputStreamRun& ost, size_t level, AVPacket* pkt);
   void MuxPacket(TOutputStreamRun& ost, AVPacket* pkt);

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 
 #include "engine/customffmpeg.h"
 #include "media/ffutils.h"
@@ -439,18 +440,58 @@ TEST(Run, StatisticsFileHasALinePerEncodedFrame) {
   EXPECT_GE(keyFrames, 1);
 }
 
+namespace {
+
+// "size,MD5:hash" of every packet of the file's first video stream, in file order.
+std::vector<std::string> VideoPackets(const std::string& file) {
+  std::string text;
+  if (testsupport::RunTool({"ffprobe", "-v", "error", "-select_streams", "v:0", "-show_entries",
+                            "packet=size,data_hash", "-show_data_hash", "MD5", "-of", "csv=p=0",
+                            "file:" + file},
+                           &text) != 0)
+    return {};
+  std::vector<std::string> packets;
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) packets.push_back(line);
+  return packets;
+}
+
+}  // namespace
+
 TEST(Run, BitstreamFilterRewritesCopiedPackets) {
-  // H.264 from MP4 has length-prefixed units; the raw H.264 format needs start codes.
-  testsupport::TempDir dir;
-  const std::string output = dir.File("out.h264");
-  const TRunResult run = RunTask(Fixture("av.mp4"),
-                                 {{"vcodec", "copy"}, {"vbsf", "h264_mp4toannexb"}, {"an", "1"}},
-                                 output);
-  ASSERT_TRUE(run.finished) << run.error;
-  const testsupport::FFprobe probe(output, true);
-  ASSERT_TRUE(probe.Ok()) << probe.Errors();
-  EXPECT_EQ(probe.CodecName(0), "h264");
-  EXPECT_EQ(probe.NbReadFrames(0), 50);
+  // H.264 from MP4 has length-prefixed units; h264_mp4toannexb gives them start codes, so every
+  // packet changes. NUT stores the packets as they come. A packet the filter refuses is logged and
+  // written as it came.
+  const struct {
+    std::string input;
+    int refused;  // the packet the filter refuses, -1 when none
+  } cases[] = {{"av.mp4", -1}, {"bad_nal.mp4", 10}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.input);
+    testsupport::TempDir dir;
+    const std::string output = dir.File("out.nut");
+    const TRunResult run = RunTask(
+        Fixture(c.input), {{"vcodec", "copy"}, {"vbsf", "h264_mp4toannexb"}, {"an", "1"}}, output);
+    ASSERT_TRUE(run.finished) << run.error;
+    EXPECT_EQ(run.LogLine("h264_mp4toannexb failed for stream 0, codec copy") != "",
+              c.refused >= 0);
+    const std::vector<std::string> in = VideoPackets(Fixture(c.input));
+    const std::vector<std::string> out = VideoPackets(output);
+    ASSERT_EQ(in.size(), 50u);
+    ASSERT_EQ(out.size(), in.size());
+    for (size_t i = 0; i < in.size(); ++i) {
+      if (static_cast<int>(i) == c.refused)
+        EXPECT_EQ(out[i], in[i]) << "packet " << i;
+      else
+        EXPECT_NE(out[i], in[i]) << "packet " << i;
+    }
+    if (c.refused < 0) {
+      const testsupport::FFprobe probe(output, true);
+      ASSERT_TRUE(probe.Ok()) << probe.Errors();
+      EXPECT_EQ(probe.CodecName(0), "h264");
+      EXPECT_EQ(probe.NbReadFrames(0), 50);
+    }
+  }
 }
 
 TEST(Run, MetadataMapsAndChaptersCarryOver) {
