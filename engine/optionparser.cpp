@@ -125,7 +125,7 @@ int64_t ParseTimeOption(const std::string& name, const std::string& value, bool 
   int64_t microseconds = 0;
   if (ff::av_parse_time(&microseconds, value.c_str(), duration ? 1 : 0) < 0 ||
       microseconds == AV_NOPTS_VALUE)
-    throw FFmpegException(media::FormatText("Invalid %s value for %s: %s",
+    throw FFmpegException(media::FormatText("Invalid %s specification for %s: %s",
                                  duration ? "duration" : "date", name.c_str(), value.c_str()));
   return microseconds;
 }
@@ -221,8 +221,9 @@ void TCustomFFmpeg::SetOption(const std::string& name, const std::string& value)
          map.file = static_cast<int>(ReadCInteger(v, pos));
          SkipSeparator(v, pos);
          map.stream = static_cast<int>(ReadCInteger(v, pos));
+         SkipSeparator(v, pos);
+         // A separator with nothing after it does not start a sync part.
          if (pos < v.size()) {
-           SkipSeparator(v, pos);
            map.syncFile = static_cast<int>(ReadCInteger(v, pos));
            SkipSeparator(v, pos);
            map.syncStream = static_cast<int>(ReadCInteger(v, pos));
@@ -719,7 +720,7 @@ void TCustomFFmpeg::SetAspect(const std::string& aspect) {
   }
   // A display aspect is a positive number; zero, negative or unreadable ones are refused.
   if (!(ratio > 0) || ratio > FLT_MAX)
-    throw FFmpegException("Incorrect aspect ratio value.");
+    throw FFmpegException("Incorrect aspect ratio specification.");
   state_.frameAspectRatio = static_cast<float>(ratio);
 }
 

@@ -1,6 +1,7 @@
 // The output paths of a run: audio (drift correction, resampling, frame-size FIFO), video
 // (frame-rate sync with duplicates and drops, crop, scale), subtitles, the packet write through
 // the bitstream filters, and the per-frame statistics file.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -46,7 +47,9 @@ void TTranscoder::DoAudioOut(TOutputStreamRun& ost, TInputStream& ist, uint8_t* 
   if (ost.swr && (ost.swrInRate != decRate || ost.swrInChannels != decChannels))
     ff::swr_free(&ost.swr);
   if (!ost.swr) {
-    if (ost.audioResample && ist.dec->sample_fmt != AV_SAMPLE_FMT_S16 && s_.verbose > 0)
+    // Planar or packed, 16-bit samples need no wider or narrower intermediate.
+    if (ost.audioResample && ff::av_get_bytes_per_sample(ist.dec->sample_fmt) != 2 &&
+        s_.verbose > 0)
       task_.Log(media::llVerbose, "Warning, using s16 intermediate sample format for resampling");
     const int ret = ff::swr_alloc_set_opts2(&ost.swr, &enc->ch_layout, enc->sample_fmt, encRate,
                                             &ist.s16Layout, AV_SAMPLE_FMT_S16, decRate, 0,
@@ -282,6 +285,8 @@ void TTranscoder::DoVideoOut(TOutputStreamRun& ost, TInputStream& ist, AVFrame* 
     frame->pts = ost.syncOpts;
     frame->sample_aspect_ratio = enc->sample_aspect_ratio;
     PostHook(frame, ff::av_rescale_q(ost.syncOpts, enc->time_base, AV_TIME_BASE_Q));
+    if (!s_.vstatsFileName.empty())
+      Owner(ost).statistics.push_back({.pts = frame->pts, .frame = ost.frameNumber + 1});
     EncodeVideoFrame(ost, frame);
     ff::av_frame_unref(frame);
     ++ost.syncOpts;
@@ -320,6 +325,7 @@ int TTranscoder::ReceivePackets(TOutputStreamRun& ost, bool video) {
                              : 0;
     }
     const int size = outPkt_->size;
+    const int64_t pts = outPkt_->pts;  // encoder time base
     if (owner.logFile && enc->stats_out) std::fputs(enc->stats_out, owner.logFile);
     // Each encoded picture lasts one tick of the encoder's time base (one frame); containers
     // that store durations need it for the last frame.
@@ -330,7 +336,7 @@ int TTranscoder::ReceivePackets(TOutputStreamRun& ost, bool video) {
     bytes += size;
     if (video) {
       videoBytes_ += size;
-      if (!s_.vstatsFileName.empty()) WriteStatistics(ost, size);
+      if (!s_.vstatsFileName.empty()) NoteStatistics(owner, pts, size);
     } else {
       audioBytes_ += size;
     }
@@ -377,26 +383,46 @@ void TTranscoder::DoSubtitleOut(TOutputStreamRun& ost, TInputStream& ist, AVSubt
 void TTranscoder::WritePacket(TOutputStreamRun& ost, AVPacket* pkt) { FilterPacket(ost, 0, pkt); }
 
 // Through the stream's bitstream filters from the one at level on, then to the muxer. A filter
-// that refuses the packet leaves it as it was (or ends the run with stop-on-decode-error).
+// that refuses the packet lets it go on as it was (or ends the run with stop-on-decode-error).
 void TTranscoder::FilterPacket(TOutputStreamRun& ost, size_t level, AVPacket* pkt) {
   if (level == ost.bsfs.size()) {
     MuxPacket(ost, pkt);
     return;
   }
   AVBSFContext* bsf = ost.bsfs[level];
+  // The filter takes the packet over even when it then refuses it; a reference stays here.
+  AVPacket* given = ost.bsfInputs[level];
+  if (ff::av_packet_ref(given, pkt) < 0) throw FFmpegException("av_mallocz fail");
   int ret = ff::av_bsf_send_packet(bsf, pkt);
+  int delivered = 0;
   if (ret >= 0) {
     // Each packet the filter gives goes on; the next level takes it over, leaving pkt blank.
-    while ((ret = ff::av_bsf_receive_packet(bsf, pkt)) >= 0) FilterPacket(ost, level + 1, pkt);
-    if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF) return;
+    while ((ret = ff::av_bsf_receive_packet(bsf, pkt)) >= 0) {
+      ++delivered;
+      FilterPacket(ost, level + 1, pkt);
+    }
+  }
+  if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF) {
+    ff::av_packet_unref(given);
+    return;
   }
   const std::string text = media::AVErrorToStr(
       media::FormatText("%s failed for stream %d, codec %s", bsf->filter->name, ost.index,
                         ost.encodingNeeded ? Enc(ost)->codec->name : "copy"),
       ret);
-  if (s_.exitOnError) throw FFmpegException(text);
+  if (s_.exitOnError) {
+    ff::av_packet_unref(given);
+    throw FFmpegException(text);
+  }
   task_.Log(media::llError, text);
-  if (pkt->data) FilterPacket(ost, level + 1, pkt);
+  // Nothing of it went on yet: the packet goes on unchanged. (A filter that failed part-way
+  // through a packet has passed on what it could; repeating the whole would duplicate that.)
+  ff::av_packet_unref(pkt);
+  if (delivered == 0) {
+    ff::av_packet_move_ref(pkt, given);
+    FilterPacket(ost, level + 1, pkt);
+  }
+  ff::av_packet_unref(given);
 }
 
 void TTranscoder::MuxPacket(TOutputStreamRun& ost, AVPacket* pkt) {
@@ -418,28 +444,51 @@ void TTranscoder::MuxPacket(TOutputStreamRun& ost, AVPacket* pkt) {
   ++ost.packets;
 }
 
-void TTranscoder::WriteStatistics(TOutputStreamRun& ost, int frameSize) {
-  if (!vstats_) {
-    vstats_ = std::fopen(s_.vstatsFileName.c_str(), "w");
-    if (!vstats_) throw FFmpegException("fopen fail: " + s_.vstatsFileName);
+void TTranscoder::NoteStatistics(TOutputStreamRun& owner, int64_t pts, int size) {
+  auto& lines = owner.statistics;
+  auto line = std::find_if(lines.begin(), lines.end(), [pts](const auto& l) {
+    return !l.arrived && l.pts == pts;
+  });
+  if (line == lines.end())
+    line = std::find_if(lines.begin(), lines.end(), [](const auto& l) { return !l.arrived; });
+  if (line == lines.end()) return;  // a packet for no picture handed in: no line of its own
+  line->arrived = true;
+  line->size = size;
+  line->quality = owner.quality;
+  line->pictType = owner.pictType;
+  line->lumaError = owner.error[0];
+  WriteStatistics(owner, false);
+}
+
+void TTranscoder::WriteStatistics(TOutputStreamRun& owner, bool end) {
+  auto& lines = owner.statistics;
+  while (!lines.empty() && (lines.front().arrived || end)) {
+    const TOutputStreamRun::TStatisticsLine line = lines.front();
+    lines.pop_front();
+    // A line only for a picture that was written (a frame size that is not 0).
+    if (!line.arrived || line.size == 0) continue;
+    if (!vstats_) {
+      vstats_ = std::fopen(s_.vstatsFileName.c_str(), "w");
+      if (!vstats_) throw FFmpegException("fopen fail: " + s_.vstatsFileName);
+    }
+    const AVCodecContext* enc = owner.enc;
+    std::fprintf(vstats_, "frame= %5d q= %2.1f ", line.frame,
+                 static_cast<double>(line.quality) / FF_QP2LAMBDA);
+    if (s_.doPSNR)
+      std::fprintf(vstats_, "PSNR= %6.2f ",
+                   -10.0 * std::log10(static_cast<double>(line.lumaError) /
+                                      (static_cast<double>(enc->width) * enc->height * 255.0 * 255.0)));
+    std::fprintf(vstats_, "f_size= %6d ", line.size);
+    // The output time once the picture is shown to its end.
+    double t = static_cast<double>(line.pts + 1) * av_q2d(enc->time_base);
+    if (t < 0.01) t = 0.01;
+    const double bitRate = line.size * 8 / av_q2d(enc->time_base) / 1000.0;
+    const double average = static_cast<double>(videoBytes_) * 8 / t / 1000.0;
+    std::fprintf(vstats_, "s_size= %8.0fkB time= %0.3f br= %7.1fkbits/s avg_br= %7.1fkbits/s ",
+                 static_cast<double>(videoBytes_) / 1024, t, bitRate, average);
+    std::fprintf(vstats_, "type= %c\n",
+                 ff::av_get_picture_type_char(static_cast<AVPictureType>(line.pictType)));
   }
-  const AVCodecContext* enc = Enc(ost);
-  const TOutputStreamRun& owner = Owner(ost);
-  std::fprintf(vstats_, "frame= %5d q= %2.1f ", ost.frameNumber + 1,
-               static_cast<double>(owner.quality) / FF_QP2LAMBDA);
-  if (s_.doPSNR)
-    std::fprintf(vstats_, "PSNR= %6.2f ",
-                 -10.0 * std::log10(static_cast<double>(owner.error[0]) /
-                                    (static_cast<double>(enc->width) * enc->height * 255.0 * 255.0)));
-  std::fprintf(vstats_, "f_size= %6d ", frameSize);
-  double t = static_cast<double>(ost.syncOpts) * av_q2d(enc->time_base);
-  if (t < 0.01) t = 0.01;
-  const double bitRate = frameSize * 8 / av_q2d(enc->time_base) / 1000.0;
-  const double average = static_cast<double>(videoBytes_) * 8 / t / 1000.0;
-  std::fprintf(vstats_, "s_size= %8.0fkB time= %0.3f br= %7.1fkbits/s avg_br= %7.1fkbits/s ",
-               static_cast<double>(videoBytes_) / 1024, t, bitRate, average);
-  std::fprintf(vstats_, "type= %c\n",
-               ff::av_get_picture_type_char(static_cast<AVPictureType>(owner.pictType)));
 }
 
 }  // namespace engine

@@ -57,6 +57,7 @@ TTranscoder::~TTranscoder() {
     ff::swr_free(&ost.swr);
     if (ost.fifo) ff::av_audio_fifo_free(ost.fifo);
     for (AVBSFContext*& bsf : ost.bsfs) ff::av_bsf_free(&bsf);
+    for (AVPacket*& pkt : ost.bsfInputs) ff::av_packet_free(&pkt);
   }
   for (TInputStream& ist : istreams_) {
     ff::av_frame_free(&ist.frame);
@@ -621,6 +622,8 @@ void TTranscoder::SetUpBitstreamFilters(TOutputStreamRun& ost) {
     if (!filter || ff::av_bsf_alloc(filter, &bsf) < 0)
       throw FFmpegException(media::FormatText("Unknown bitstream filter %s", wanted.name.c_str()));
     ost.bsfs.push_back(bsf);
+    ost.bsfInputs.push_back(ff::av_packet_alloc());
+    if (!ost.bsfInputs.back()) throw FFmpegException("av_mallocz fail");
     const AVCodecParameters* in =
         ost.bsfs.size() > 1 ? ost.bsfs[ost.bsfs.size() - 2]->par_out : ost.st->codecpar;
     ff::avcodec_parameters_copy(bsf->par_in, in);

@@ -151,7 +151,7 @@ const AVCodec* TCustomFFmpeg::FindCodecByName(const std::string& name, int media
     std::string message = media::FormatText(
         "%s '%s' is experimental and might produce bad results.\r\nAdd '-strict experimental' if "
         "you want to use it.",
-        encoder ? "Encoder" : "Decoder", codec->name);
+        kind, codec->name);
     const AVCodec* usual =
         encoder ? ff::avcodec_find_encoder(codec->id) : ff::avcodec_find_decoder(codec->id);
     if (usual && !(usual->capabilities & AV_CODEC_CAP_EXPERIMENTAL))
@@ -459,16 +459,16 @@ int TCustomFFmpeg::AddOutput(const std::string& fileName, bool join) {
     LastErrMsg = media::AVErrorToStr(fileName, -33);
     return -1;
   }
-  if (!(ofmt->flags & AVFMT_NOFILE)) {
-    const int err = media::OpenOutputFile(oc, fileName);
-    if (err < 0) {
-      output->fileName.clear();
-      LastErrMsg = media::AVErrorToStr(fileName, err);
-      return -1;
-    }
-  } else {
-    output->fileName.clear();  // the muxer writes its own files; nothing of ours to remove
+  // A muxer of a single file gets that file, created here. A muxer that writes its own files
+  // (an image sequence) gets the name, a pattern it numbers, and opens each file itself through
+  // the same local-file access.
+  const int err = media::OpenOutputFile(oc, fileName);
+  if (err < 0) {
+    output->fileName.clear();
+    LastErrMsg = media::AVErrorToStr(fileName, err);
+    return -1;
   }
+  if (ofmt->flags & AVFMT_NOFILE) output->fileName.clear();  // nothing of ours to remove
 
   SetMuxerOption(oc, "preload", static_cast<int64_t>(s.muxPreload * 1000000));
   oc->max_delay = static_cast<int>(s.muxMaxDelay * 1000000);

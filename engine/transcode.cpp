@@ -460,6 +460,7 @@ void TTranscoder::FlushEncoders(TInputStream& ist) {
       FlushAudio(ost);
     } else if (type == AVMEDIA_TYPE_VIDEO) {
       EncodeVideoFrame(ost, nullptr);
+      WriteStatistics(Owner(ost), true);
     }
   }
 }

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -85,6 +86,17 @@ class TTranscoder {
     int quality = 0;
     int pictType = 0;
     int64_t error[3] = {};
+    // Statistics-file lines of the pictures handed to this encoder, in picture order, each
+    // waiting for that picture's own packet (encoders may hand packets out later, and in
+    // another order, than the pictures came in).
+    struct TStatisticsLine {
+      int64_t pts = 0;  // the picture's time, encoder time-base units
+      int frame = 0;    // its frame number
+      bool arrived = false;  // its packet was written; the fields below are that packet's
+      int size = 0, quality = 0, pictType = 0;
+      int64_t lumaError = 0;
+    };
+    std::deque<TStatisticsLine> statistics;
     // Video: crop bands, their initial values with the input size they were made for, scaler.
     int topBand = 0, bottomBand = 0, leftBand = 0, rightBand = 0;
     int initialBands[4] = {};
@@ -109,6 +121,9 @@ class TTranscoder {
     // Two-pass statistics written by this stream's encoder.
     FILE* logFile = nullptr;
     std::vector<AVBSFContext*> bsfs;
+    // Per filter: a reference to the packet it was last given, so that a packet it refuses can
+    // go on unchanged.
+    std::vector<AVPacket*> bsfInputs;
   };
 
   // ---- set-up and teardown (runsetup.cpp) ----
@@ -173,11 +188,16 @@ class TTranscoder {
   void DoSubtitleOut(TOutputStreamRun& ost, TInputStream& ist, AVSubtitle& subtitle, int64_t pts);
   // Takes every packet the encoder has ready and writes it; returns the bytes written.
   int ReceivePackets(TOutputStreamRun& ost, bool video);
-  // Writes the packet through the stream's bitstream filters; the packet is left blank.
+  // Writes the packet through the stream's bitstream filters; the packet is left blank. A packet
+  // a filter refuses is logged (or ends the run with stop-on-decode-error) and goes on unchanged.
   void WritePacket(TOutputStreamRun& ost, AVPacket* pkt);
   void FilterPacket(TOutputStreamRun& ost, size_t level, AVPacket* pkt);
   void MuxPacket(TOutputStreamRun& ost, AVPacket* pkt);
-  void WriteStatistics(TOutputStreamRun& ost, int frameSize);
+  // The packet's statistics go to the line of its picture (by time, else the oldest waiting).
+  void NoteStatistics(TOutputStreamRun& owner, int64_t pts, int size);
+  // Writes the lines, in picture order, whose packets have arrived; at the end of the stream the
+  // lines of pictures that never got a packet are dropped.
+  void WriteStatistics(TOutputStreamRun& owner, bool end);
   // Time of the input stream relative to the start time, s.
   double SyncTime(const TInputStream& ist) const;
   AVCodecContext* Enc(const TOutputStreamRun& ost) const {

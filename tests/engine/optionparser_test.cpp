@@ -189,9 +189,9 @@ TEST_F(OptionParser, RefusedValuesRaiseTheirMessages) {
       {"streamid", "20:1", Engine,
        "Invalid stream index 20 for option \"streamid\", it must be 0 to 19"},
       {"itsscale", "20:1.5", Engine, "stream index over MAX_STREAMS(20)"},
-      {"t", "soon", Engine, "Invalid duration value for t: soon"},
-      {"itsoffset", "1:2:3:4", Engine, "Invalid duration value for itsoffset: 1:2:3:4"},
-      {"timestamp", "yesterday", Engine, "Invalid date value for timestamp: yesterday"},
+      {"t", "soon", Engine, "Invalid duration specification for t: soon"},
+      {"itsoffset", "1:2:3:4", Engine, "Invalid duration specification for itsoffset: 1:2:3:4"},
+      {"timestamp", "yesterday", Engine, "Invalid date specification for timestamp: yesterday"},
       {"r", "fast", Engine, "Incorrect frame rate"},
       {"r", "-25", Engine, "Incorrect frame rate"},
       {"s", "huge", Engine, "Incorrect frame size"},
@@ -261,6 +261,8 @@ TEST_F(OptionParser, StreamAndMetadataMaps) {
   } cases[] = {
       {"0.1", {0, 1, 0, 1}},       // without a sync part the stream syncs to itself
       {"0:1:0:0", {0, 1, 0, 0}},
+      {"0:1:", {0, 1, 0, 1}},      // a trailing separator starts no sync part
+      {"0:1:2", {0, 1, 2, 0}},     // a sync part without its stream number reads it as 0
       {"1.2:0.3", {1, 2, 0, 3}},
       {"0x1.010", {1, 8, 1, 8}},   // C numbers: hexadecimal and octal
   };
@@ -412,7 +414,7 @@ TEST_F(OptionParser, Aspect) {
     task.State().frameAspectRatio = 0;
     const std::string error = ErrorOf("aspect", c.value);
     if (c.aspect == 0) {
-      EXPECT_EQ(error, "Incorrect aspect ratio value.") << c.value;
+      EXPECT_EQ(error, "Incorrect aspect ratio specification.") << c.value;
     } else {
       EXPECT_EQ(error, "") << c.value;
       EXPECT_FLOAT_EQ(task.State().frameAspectRatio, c.aspect) << c.value;

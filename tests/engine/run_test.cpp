@@ -4,9 +4,12 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
+#include <tuple>
 
 #include "engine/customffmpeg.h"
 #include "media/ffutils.h"
@@ -228,12 +231,18 @@ TEST(Run, FrameRateChangeDuplicatesOrDropsFrames) {
 TEST(Run, ResamplingWarnsAboutTheIntermediateFormatOnlyForOtherFormats) {
   const struct {
     std::string input;
+    TOptions inputOptions;
     bool warned;
-  } cases[] = {{"av.mp4", true}, {"tone.wav", false}};  // float planar / 16-bit input
+  } cases[] = {
+      {"av.mp4", {}, true},     // float planar
+      {"tone.wav", {}, false},  // 16-bit
+      {"service.ts", {{"acodec", "mp2"}}, false},  // 16-bit planar, from the fixed-point decoder
+  };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.input);
     testsupport::TempDir dir;
-    const TRunResult run = RunTask(Fixture(c.input), {{"ar", "22050"}, {"ac", "1"}}, dir.File("out.wav"));
+    const TRunResult run = RunTask({Fixture(c.input)}, c.inputOptions, {{"ar", "22050"}, {"ac", "1"}},
+                                   dir.File("out.wav"));
     ASSERT_TRUE(run.finished) << run.error;
     EXPECT_EQ(run.LogLine("Warning, using s16 intermediate sample format for resampling") != "",
               c.warned);
@@ -409,42 +418,126 @@ TEST(Run, LimitsEndTheRunEarly) {
   }
 }
 
-TEST(Run, StatisticsFileHasALinePerEncodedFrame) {
-  testsupport::TempDir dir;
-  const std::string stats = dir.File("vstats.log");
-  const TRunResult run = RunTask(Fixture("av.mp4"),
-                                 {{"vcodec", "mpeg4"}, {"an", "1"}, {"vstats_file", stats}},
-                                 dir.File("out.mp4"));
-  ASSERT_TRUE(run.finished) << run.error;
-  std::ifstream in(stats);
-  std::string line;
-  int lines = 0, keyFrames = 0;
-  while (std::getline(in, line)) {
-    ++lines;
-    int frame = 0;
-    float q = 0;
-    ASSERT_EQ(std::sscanf(line.c_str(), "frame= %d q= %f", &frame, &q), 2) << line;
-    EXPECT_EQ(frame, lines);
-    EXPECT_GT(q, 0);
-    EXPECT_NE(line.find(" f_size= "), std::string::npos);
-    keyFrames += line.find("type= I") != std::string::npos;
-  }
-  EXPECT_EQ(lines, 50);
-  EXPECT_GE(keyFrames, 1);
+namespace {
+
+// Size and key flag of every packet of the file's first video stream, in presentation order.
+std::vector<std::pair<int, bool>> VideoPacketsByTime(const std::string& file) {
+  std::string text;
+  if (testsupport::RunTool({"ffprobe", "-v", "error", "-select_streams", "v:0", "-show_entries",
+                            "packet=pts,size,flags", "-of", "json", "file:" + file},
+                           &text) != 0)
+    return {};
+  const nlohmann::json json = nlohmann::json::parse(text, nullptr, false);
+  if (json.is_discarded() || !json.contains("packets")) return {};
+  std::vector<std::tuple<int64_t, int, bool>> packets;
+  for (const nlohmann::json& p : json["packets"])
+    packets.emplace_back(p.value("pts", int64_t{-1}), std::stoi(p.value("size", "0")),
+                         p.value("flags", "").find('K') != std::string::npos);
+  std::sort(packets.begin(), packets.end());
+  std::vector<std::pair<int, bool>> result;
+  for (const auto& [pts, size, key] : packets) result.emplace_back(size, key);
+  return result;
 }
 
+}  // namespace
+
+TEST(Run, StatisticsFileHasALinePerEncodedFrame) {
+  // A line per picture handed to the encoder, numbered in picture order, each with the size and
+  // type of that picture's own packet, also from encoders that hand packets out later than the
+  // pictures came in (B-frames, look-ahead). NUT keeps the packets as the encoder made them.
+  const struct {
+    const char* name;
+    TOptions options;
+    bool bFrames;
+  } cases[] = {
+      {"mpeg4", {{"vcodec", "mpeg4"}}, false},
+      {"mpeg4 with B-frames", {{"vcodec", "mpeg4"}, {"bf", "2"}}, true},
+      {"libx264", {{"vcodec", "libx264"}}, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    testsupport::TempDir dir;
+    const std::string stats = dir.File("vstats.log");
+    const std::string output = dir.File("out.nut");
+    TOptions options = c.options;
+    options.insert(options.end(), {{"an", "1"}, {"vstats_file", stats}});
+    const TRunResult run = RunTask(Fixture("av.mp4"), options, output);
+    ASSERT_TRUE(run.finished) << run.error;
+    const std::vector<std::pair<int, bool>> packets = VideoPacketsByTime(output);
+    ASSERT_EQ(packets.size(), 50u);
+    std::ifstream in(stats);
+    std::string line;
+    int lines = 0, bFrames = 0;
+    while (std::getline(in, line)) {
+      ++lines;
+      SCOPED_TRACE(line);
+      int frame = 0, size = 0;
+      float q = 0;
+      ASSERT_EQ(std::sscanf(line.c_str(), "frame= %d q= %f f_size= %d", &frame, &q, &size), 3);
+      EXPECT_EQ(frame, lines);
+      EXPECT_GT(q, 0);
+      ASSERT_LE(lines, 50);
+      EXPECT_EQ(size, packets[lines - 1].first);
+      EXPECT_EQ(line.find("type= I") != std::string::npos, packets[lines - 1].second);
+      bFrames += line.find("type= B") != std::string::npos;
+    }
+    EXPECT_EQ(lines, 50);
+    EXPECT_EQ(bFrames > 0, c.bFrames);
+  }
+}
+
+namespace {
+
+// "size,MD5:hash" of every packet of the file's first video stream, in file order.
+std::vector<std::string> VideoPackets(const std::string& file) {
+  std::string text;
+  if (testsupport::RunTool({"ffprobe", "-v", "error", "-select_streams", "v:0", "-show_entries",
+                            "packet=size,data_hash", "-show_data_hash", "MD5", "-of", "csv=p=0",
+                            "file:" + file},
+                           &text) != 0)
+    return {};
+  std::vector<std::string> packets;
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) packets.push_back(line);
+  return packets;
+}
+
+}  // namespace
+
 TEST(Run, BitstreamFilterRewritesCopiedPackets) {
-  // H.264 from MP4 has length-prefixed units; the raw H.264 format needs start codes.
-  testsupport::TempDir dir;
-  const std::string output = dir.File("out.h264");
-  const TRunResult run = RunTask(Fixture("av.mp4"),
-                                 {{"vcodec", "copy"}, {"vbsf", "h264_mp4toannexb"}, {"an", "1"}},
-                                 output);
-  ASSERT_TRUE(run.finished) << run.error;
-  const testsupport::FFprobe probe(output, true);
-  ASSERT_TRUE(probe.Ok()) << probe.Errors();
-  EXPECT_EQ(probe.CodecName(0), "h264");
-  EXPECT_EQ(probe.NbReadFrames(0), 50);
+  // H.264 from MP4 has length-prefixed units; h264_mp4toannexb gives them start codes, so every
+  // packet changes. NUT stores the packets as they come. A packet the filter refuses is logged and
+  // written as it came.
+  const struct {
+    std::string input;
+    int refused;  // the packet the filter refuses, -1 when none
+  } cases[] = {{"av.mp4", -1}, {"bad_nal.mp4", 10}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.input);
+    testsupport::TempDir dir;
+    const std::string output = dir.File("out.nut");
+    const TRunResult run = RunTask(
+        Fixture(c.input), {{"vcodec", "copy"}, {"vbsf", "h264_mp4toannexb"}, {"an", "1"}}, output);
+    ASSERT_TRUE(run.finished) << run.error;
+    EXPECT_EQ(run.LogLine("h264_mp4toannexb failed for stream 0, codec copy") != "",
+              c.refused >= 0);
+    const std::vector<std::string> in = VideoPackets(Fixture(c.input));
+    const std::vector<std::string> out = VideoPackets(output);
+    ASSERT_EQ(in.size(), 50u);
+    ASSERT_EQ(out.size(), in.size());
+    for (size_t i = 0; i < in.size(); ++i) {
+      if (static_cast<int>(i) == c.refused)
+        EXPECT_EQ(out[i], in[i]) << "packet " << i;
+      else
+        EXPECT_NE(out[i], in[i]) << "packet " << i;
+    }
+    if (c.refused < 0) {
+      const testsupport::FFprobe probe(output, true);
+      ASSERT_TRUE(probe.Ok()) << probe.Errors();
+      EXPECT_EQ(probe.CodecName(0), "h264");
+      EXPECT_EQ(probe.NbReadFrames(0), 50);
+    }
+  }
 }
 
 TEST(Run, MetadataMapsAndChaptersCarryOver) {

@@ -172,7 +172,7 @@ TEST_F(Setup, CodecChoiceByName) {
       {"nosuchcodec", "", "new_video_stream fail: Unknown encoder 'nosuchcodec'", nullptr},
       {"mp2", "", "new_video_stream fail: Invalid encoder type 'mp2'", nullptr},
       {"", "opus",
-       "new_audio_stream fail: Encoder 'opus' is experimental and might produce bad results.\r\n"
+       "new_audio_stream fail: encoder 'opus' is experimental and might produce bad results.\r\n"
        "Add '-strict experimental' if you want to use it.\r\n"
        "Or use the non experimental encoder 'libopus'.",
        nullptr},

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
+#include <filesystem>
 
 #include "tests/engine/taskrunner.h"
 #include "tests/support/ffprobe.h"
@@ -81,6 +83,19 @@ TEST_P(Convert, OutputHasTheStreamsAsked) {
     }
   }
   EXPECT_NEAR(probe.Duration(), 2.0, frameTime);
+  // An image sequence is numbered from 1, one file per picture and no more.
+  if (const size_t pattern = c.name.find("%03d"); pattern != std::string::npos) {
+    const auto numbered = [&](int64_t n) {
+      char number[32];
+      std::snprintf(number, sizeof number, "%03d", static_cast<int>(n));
+      return std::filesystem::exists(
+          dir.File(c.name.substr(0, pattern) + number + c.name.substr(pattern + 4)));
+    };
+    const int64_t frames = probe.NbReadFrames(0);
+    EXPECT_TRUE(numbered(1));
+    EXPECT_TRUE(numbered(frames));
+    EXPECT_FALSE(numbered(frames + 1));
+  }
 }
 
 const std::vector<Conversion> kConversions = {
@@ -114,6 +129,11 @@ const std::vector<Conversion> kConversions = {
      {Video("dvvideo", 720, 576, "25/1"), Audio("pcm_s16le", 48000, 2)}},
     {"rate30.mp4", "av.mp4", {{"vcodec", "mpeg4"}, {"r", "30"}, {"an", "1"}},
      {Video("mpeg4", 320, 240, "30/1")}},
+    // Image sequences: the muxer writes one numbered file per picture from the name's pattern
+    // (read back through the same pattern); the container keeps no audio.
+    {"img%03d.png", "av.mp4", {}, {Video("png", 320, 240, "25/1")}},
+    // A name outside the system code page reaches the muxer in the prefixed form.
+    {"Кадр %03d.jpg", "av.mp4", {{"f", "image2"}}, {Video("mjpeg", 320, 240, "25/1")}},
     // Audio only.
     {"audio.mp3", "audio.mp3", {{"acodec", "libmp3lame"}, {"ab", "128000"}},
      {Audio("mp3", 44100, 2)}},

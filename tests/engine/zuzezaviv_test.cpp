@@ -295,7 +295,7 @@ TEST_F(Component, RecordsReachTheTask) {
     std::function<void(TOutputOptions&)> fill;
     std::string message;
   } cases[] = {
-      {[](TOutputOptions& o) { o.ExtOptions = "aspect=16:0"; }, "Incorrect aspect ratio value."},
+      {[](TOutputOptions& o) { o.ExtOptions = "aspect=16:0"; }, "Incorrect aspect ratio specification."},
       {[](TOutputOptions& o) { o.ExtOptions = "a=1<CRLF>padtop=8"; }, "Please use vfilters=pad"},
       {[](TOutputOptions& o) { o.FrameRate = "fast"; }, "Incorrect frame rate"},
       {[](TOutputOptions& o) { o.FrameSize = "huge"; }, "Incorrect frame size"},
