@@ -6,9 +6,12 @@
 #include <mutex>
 
 #include "batch/outputnames.h"
+#include "media/fflogger.h"
+#include "media/ffutils.h"
 #include "platform/desktop.h"
 #include "platform/mainthread.h"
 #include "platform/prompt.h"
+#include "platform/sleepinhibitor.h"
 #include "platform/text.h"
 #include "profiles/jobbuilder.h"
 #include "profiles/parameterpanel.h"
@@ -75,7 +78,9 @@ bool TBatchController::Start(int maxRunning) {
 
   taskMap_.clear();
   taskOutputs_.clear();
+  taskExpected_.clear();
   taskEffects_.clear();
+  failures_.clear();
   endedTasks_ = 0;
   lastTaskFinished_ = false;
   view_.StopPreview();
@@ -85,7 +90,7 @@ bool TBatchController::Start(int maxRunning) {
   // The zoom is read like every other profile value: a profile never set up converts with its
   // own defaults.
   profiles::EnsureProfileValues(settingsFile_, formatFile_, code);
-  const std::string extension = OutputExtension(formatFile_, code);
+  extension_ = OutputExtension(formatFile_, code);
   const std::string zoom = ProfileZoom(settingsFile_, code);
 
   std::set<std::string> taken;
@@ -94,10 +99,11 @@ bool TBatchController::Start(int maxRunning) {
     list_.Row(row).Progress.clear();
     view_.RowChanged(row);
     std::string reason;
-    if (!AddRowTask(row, code, extension, zoom, taken, reason)) SkipRow(row, reason);
+    if (!AddRowTask(row, code, extension_, zoom, taken, reason)) SkipRow(row, reason);
   }
 
   running_ = true;
+  if (!taskMap_.empty()) KeepAwake();
   view_.SetMainButtonsEnabled(false);
   engine_.StartTask(maxRunning);
   // An empty task list ends at once; the window is then not shown at all.
@@ -125,7 +131,16 @@ bool TBatchController::AddRowTask(int row, int code, const std::string& extensio
     input.FileName = fileRow.Caption;
     input.FileFormat = probe.InputFormatName();
     if (record.TrimStart >= 0) input.StartTime = record.TrimStart;
-    const std::string output = MakeOutputFileName(settingsFile_, probe.FileName(), extension, taken);
+    const std::string output =
+        ClaimOutputFileName(settingsFile_, probe.FileName(), extension, taken);
+    // The claim (the empty part file) goes again unless the task takes it over.
+    struct ReleaseClaim {
+      std::string part;
+      ~ReleaseClaim() {
+        std::error_code ignored;
+        if (!part.empty()) std::filesystem::remove(part, ignored);
+      }
+    } claim{PartFileName(output)};
     record.Zoom = zoom;
 
     profiles::TJobSource source;
@@ -144,8 +159,12 @@ bool TBatchController::AddRowTask(int row, int code, const std::string& extensio
     source.CropRight = record.CropRight;
     source.TrimDuration = record.TrimDuration;
     engine::TOutputOptions options;
-    options.FileName = output;
+    options.FileName = claim.part;
     profiles::BuildJobOptions(settingsFile_, formatFile_, code, source, options, input);
+    // Written under the part name: the container is the one the final name stands for, unless
+    // the job or its disc target names its own.
+    if (options.FileFormat.empty() && options.TargetType == 0)
+      options.FileFormat = media::OutputFormatName(output);
 
     const int task = engine_.AddTask(fileRow.Caption, &input);
     if (task < 0) {
@@ -153,13 +172,18 @@ bool TBatchController::AddRowTask(int row, int code, const std::string& extensio
       return false;
     }
     options.CustomHook = HasEffects(record);
-    if (!engine_.SetOutputFile(task, output, &options)) {
+    if (!engine_.SetOutputFile(task, claim.part, &options)) {
       reason = engine_.LastErrMsg;
       engine_.RemoveTask(task);
       return false;
     }
+    claim.part.clear();
     taskMap_.push_back(row);
     taskOutputs_.push_back(output);
+    taskExpected_.push_back(ExpectedOutput(probe, !options.DisableVideo, !options.DisableAudio,
+                                           record.TrimStart, record.TrimDuration));
+    record.DestFile = output;
+    fileRow.DestinationFile = std::filesystem::path(output).filename().string();
     taskEffects_.push_back(options.CustomHook ? std::optional(EffectSettings(record))
                                               : std::nullopt);
     taken.insert(output);
@@ -172,8 +196,54 @@ bool TBatchController::AddRowTask(int row, int code, const std::string& extensio
 
 void TBatchController::SkipRow(int row, const std::string& reason) {
   list_.Row(row).Progress = kFailedMark;
+  EndRow(row, TRowOutcome::Skipped, reason);
+}
+
+void TBatchController::EndRow(int row, TRowOutcome outcome, const std::string& message) {
+  if (outcome == TRowOutcome::Failed || outcome == TRowOutcome::Skipped)
+    failures_.push_back({row, list_.Row(row).Caption, message});
   view_.RowChanged(row);
-  view_.RowEnded(row, TRowOutcome::Skipped, reason);
+  view_.RowEnded(row, outcome, message);
+}
+
+void TBatchController::KeepAwake() {
+  std::string error;
+  if (platform::SleepInhibitor().Acquire(kSleepReason, error)) return;
+  // Said once: a machine without the login manager will not have it at the next batch either.
+  static std::once_flag told;
+  std::call_once(told, [&error] {
+    media::GetLogger().LogMessage(nullptr, media::llWarning,
+                                  "The computer may go to sleep during conversions: " + error);
+  });
+}
+
+std::string TBatchController::FinishOutput(int task, bool stopped) {
+  const std::string part = PartFileName(taskOutputs_[task]);
+  std::error_code error;
+  if (std::filesystem::file_size(part, error) == 0 || error) {
+    // Never written (a task stopped before it ran): no file to keep.
+    std::filesystem::remove(part, error);
+    return stopped ? "" : "output check: nothing was written";
+  }
+  const int row = taskMap_[task];
+  std::string name;
+  try {
+    name = CommitOutputFile(taskOutputs_[task], list_.Row(row).Caption, extension_);
+  } catch (const std::exception& failure) {
+    return failure.what();
+  }
+  if (name != taskOutputs_[task]) {
+    taskOutputs_[task] = name;
+    list_.Row(row).Record->DestFile = name;
+    list_.Row(row).DestinationFile = std::filesystem::path(name).filename().string();
+  }
+  const TOutputCheck check = CheckOutput(name, taskExpected_[task], stopped);
+  if (check.Problem.empty()) return "";
+  if (!check.HasStreams) {
+    std::filesystem::remove(name, error);
+    return check.Problem + "; the output " + name + " was removed";
+  }
+  return check.Problem + "; the output is kept as " + name;
 }
 
 void TBatchController::Pause() { engine_.PauseTask(); }
@@ -197,6 +267,7 @@ void TBatchController::Close() {
   attached_ = false;
   taskMap_.clear();
   taskOutputs_.clear();
+  taskExpected_.clear();
   taskEffects_.clear();
   previewBitmap_ = media::TBitmap();
 }
@@ -231,6 +302,7 @@ void TBatchController::HandlePreviewBitmap(const engine::TPreviewInfo& info) {
 
 void TBatchController::HandleTerminate(const engine::TTerminateInfo& info) {
   if (info.TaskIndex < 0) {
+    platform::SleepInhibitor().Release();
     view_.SetMainButtonsEnabled(true);
     engine_.ClearTasks();
     running_ = false;
@@ -240,18 +312,23 @@ void TBatchController::HandleTerminate(const engine::TTerminateInfo& info) {
   if (info.TaskIndex >= static_cast<int>(taskMap_.size())) return;
   ++endedTasks_;
   const int row = taskMap_[info.TaskIndex];
-  if (info.Finished) {
-    list_.Row(row).Progress = "100%";
-    view_.RowChanged(row);
+  TFileRow& fileRow = list_.Row(row);
+  // A failed run's output is unfinished: only its part file is there, and it goes.
+  std::string problem = info.Failed ? info.ErrorMessage : FinishOutput(info.TaskIndex, !info.Finished);
+  if (info.Failed) {
+    std::error_code ignored;
+    std::filesystem::remove(PartFileName(taskOutputs_[info.TaskIndex]), ignored);
+  }
+  if (!problem.empty() || info.Failed) {
+    fileRow.Progress = kFailedMark;
+    EndRow(row, TRowOutcome::Failed, problem);
+  } else if (info.Finished) {
+    fileRow.Progress = "100%";
     view_.SetFileBar(100);
-    view_.RowEnded(row, TRowOutcome::Finished, "");
+    EndRow(row, TRowOutcome::Finished, "");
     if (info.TaskIndex + 1 == static_cast<int>(taskMap_.size())) lastTaskFinished_ = true;
-  } else if (info.Failed) {
-    list_.Row(row).Progress = kFailedMark;
-    view_.RowChanged(row);
-    view_.RowEnded(row, TRowOutcome::Failed, info.ErrorMessage);
   } else {
-    view_.RowEnded(row, TRowOutcome::Stopped, "");
+    EndRow(row, TRowOutcome::Stopped, "");
   }
   // The last file is done once its task finished and, when several run at once, every other
   // task has ended as well.

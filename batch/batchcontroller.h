@@ -3,6 +3,9 @@
 // progress in the rows and through the progress view, applies each row's frame effects and
 // watermarks while its task converts, and runs the post-actions (open the output folder, shut
 // down) when the last file is done. Pause, resume, stop and the closing sequence go through it.
+// Each output is written under its part name and gets its final name only once the engine has
+// finalised it; a finished output is then checked against its job, and one that falls short
+// fails its row. While the conversions run, the computer is kept from sleeping.
 // Every member is called on the user-interface thread; the engine's termination notices are
 // handed to that thread before they touch the list or the view.
 #pragma once
@@ -14,6 +17,7 @@
 #include <vector>
 
 #include "batch/filelist.h"
+#include "batch/outputcheck.h"
 #include "dialogs/frameeffects.h"
 #include "engine/zuzezaviv.h"
 #include "media/bitmap.h"
@@ -39,8 +43,8 @@ struct TProgressValues {
 
 // How a row's part of the batch ended.
 enum class TRowOutcome {
-  Finished,  // converted to its end
-  Failed,    // the engine's task failed; the message says why
+  Finished,  // converted to its end, and the output holds what the job asked for
+  Failed,    // the engine's task failed, or its output fell short; the message says why
   Stopped,   // the batch was stopped before the file was done
   Skipped,   // no task could be made for the row (source unreadable, refused); the message says why
 };
@@ -68,6 +72,16 @@ class IBatchView {
   virtual bool OpenFolderAfterConversion() { return false; }
   virtual bool ShutDownAfterConversion() { return false; }
 };
+
+// A row of the batch that was not converted, and why: for the summary after the batch.
+struct TBatchFailure {
+  int Row = -1;
+  std::string File;    // the source
+  std::string Reason;  // the message the row ended with
+};
+
+// The reason the computer is kept awake, as the system shows it.
+inline constexpr char kSleepReason[] = "Converting video files";
 
 class TBatchController {
  public:
@@ -103,8 +117,10 @@ class TBatchController {
 
   // Task k's list row, for the tasks of the current or last batch.
   const std::vector<int>& TaskMap() const { return taskMap_; }
-  // Task k's output file.
+  // Task k's output file: its final name (the name it got, once it is complete).
   const std::vector<std::string>& TaskOutputs() const { return taskOutputs_; }
+  // The rows of the current or last batch that failed or were skipped, in the order they ended.
+  const std::vector<TBatchFailure>& Failures() const { return failures_; }
   // The last preview frame the engine delivered (empty before the first).
   const media::TBitmap& PreviewBitmap() const { return previewBitmap_; }
 
@@ -117,6 +133,11 @@ class TBatchController {
   bool AddRowTask(int row, int code, const std::string& extension, const std::string& zoom,
                   std::set<std::string>& taken, std::string& reason);
   void SkipRow(int row, const std::string& reason);
+  // Ends the output of task k, which the engine has finished (or stopped) and closed: gives it
+  // its final name and checks it. "" when it is what the job asked for; else the problem.
+  std::string FinishOutput(int task, bool stopped);
+  void EndRow(int row, TRowOutcome outcome, const std::string& message);
+  void KeepAwake();
   void RunPostActions();
 
   engine::TCustomZUzezaVIV& engine_;
@@ -127,6 +148,9 @@ class TBatchController {
   std::atomic<bool> running_{false};
   std::vector<int> taskMap_;
   std::vector<std::string> taskOutputs_;
+  std::vector<TOutputExpectation> taskExpected_;
+  std::string extension_;  // the outputs' extension, with its dot
+  std::vector<TBatchFailure> failures_;
   // The frame effects of each task, fixed when the batch starts; none for a task without a hook.
   // Worker threads read it while the batch runs.
   std::vector<std::optional<dialogs::FrameEffectSettings>> taskEffects_;

@@ -1,7 +1,10 @@
 // Output file names: where a source's converted file goes. The name is the source's name with
 // "_(new)" (or "_(new_1)", "_(new_2)", …) before the profile's extension, in the stored output
 // folder, and never the name of a file that exists or of an output already given out in the same
-// batch, so no conversion can overwrite a file.
+// batch, so no conversion can overwrite a file. An output is written under its part name (the
+// name + ".part") and gets its final name only when it is complete, so a file with the final
+// name is never a half-written one; the part file is created exclusively, which claims the name
+// against every other batch, in this process or another.
 #pragma once
 
 #include <set>
@@ -26,8 +29,27 @@ std::string OutputFolderWarning(const std::string& folder);
 // is not in `taken`; otherwise the first free name with "_(new_1)", "_(new_2)", …. When a name
 // would be longer than the file system allows, the source's name is shortened by whole
 // characters until the suffix and extension fit.
+// A name whose part file exists counts as taken as well.
 std::string MakeOutputFileName(const std::string& settingsFile, const std::string& source,
                                const std::string& extension,
                                const std::set<std::string>& taken = {});
+
+// The name an output is written under until it is complete: output + ".part".
+std::string PartFileName(const std::string& output);
+
+// MakeOutputFileName, with the name claimed: its part file is created, empty, and only when no
+// file of that name exists (exclusively); a name another batch claimed meanwhile is passed over
+// for the next free one. Throws std::runtime_error naming the part file and the system's reason
+// when it cannot be created for another reason.
+std::string ClaimOutputFileName(const std::string& settingsFile, const std::string& source,
+                                const std::string& extension,
+                                const std::set<std::string>& taken = {});
+
+// Gives the complete part file of `output` its final name, never replacing a file: when a file of
+// that name appeared meanwhile, the next free name of the same source (in the same folder) is
+// taken instead. Returns the name the output got; throws std::runtime_error with the system's
+// reason when the part file could not be moved (it is then left as it is).
+std::string CommitOutputFile(const std::string& output, const std::string& source,
+                             const std::string& extension);
 
 }  // namespace batch

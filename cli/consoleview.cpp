@@ -236,6 +236,7 @@ void TConsoleView::Failure(const std::string& path, const std::string& message) 
 }
 
 void TConsoleView::FileRefused(const std::string& path, const std::string& reason) {
+  refused_.push_back({-1, path, reason});
   Failure(path, reason);
 }
 
@@ -293,17 +294,29 @@ void TConsoleView::RowEnded(int row, batch::TRowOutcome outcome, const std::stri
 void TConsoleView::BatchEnded(bool interrupted) {
   if (mode_ == TOutputMode::Live) ClearBlock();
   const double seconds = batchStarted_ < 0 ? 0.0 : ConvertingSeconds() - batchStarted_;
+  // Every file that was not converted, with its reason: the files refused when they were added,
+  // then the batch's own.
+  std::vector<batch::TBatchFailure> failures = refused_;
+  if (controller_)
+    failures.insert(failures.end(), controller_->Failures().begin(), controller_->Failures().end());
   if (mode_ == TOutputMode::Json) {
+    nlohmann::json list = nlohmann::json::array();
+    for (const batch::TBatchFailure& f : failures)
+      list.push_back({{"file", f.File}, {"reason", f.Reason}});
     Emit(nlohmann::json{{"event", "batch"},
                         {"converted", converted_},
                         {"failed", failed_},
                         {"stopped", stopped_},
                         {"interrupted", interrupted},
-                        {"seconds", std::round(seconds * 100) / 100}}
+                        {"seconds", std::round(seconds * 100) / 100},
+                        {"failures", std::move(list)}}
              .dump());
   } else if (!quiet_) {
     std::fprintf(stderr, "%d converted, %d failed%s in %s\n", converted_, failed_,
                  interrupted ? ", stopped" : "", ClockText(seconds).c_str());
+    if (!failures.empty()) std::fprintf(stderr, "Not converted:\n");
+    for (const batch::TBatchFailure& f : failures)
+      std::fprintf(stderr, "  %s: %s\n", f.File.c_str(), f.Reason.c_str());
   }
 }
 

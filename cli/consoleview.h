@@ -92,6 +92,7 @@ class TConsoleView : public batch::IBatchView {
   double batchStarted_ = -1;
   int drawnLines_ = 0;
   int converted_ = 0, failed_ = 0, stopped_ = 0;
+  std::vector<batch::TBatchFailure> refused_;  // files the list did not take
 };
 
 // The prompt of the command line: messages go to the error output; a question is asked on the

@@ -132,6 +132,11 @@ std::string MediaTypeName(int mediaType) {
   return mediaType >= 0 && mediaType < 5 ? kNames[mediaType] : "Unknown";
 }
 
+std::string OutputFormatName(const std::string& fileName) {
+  const AVOutputFormat* format = ff::av_guess_format(nullptr, fileName.c_str(), nullptr);
+  return format && format->name ? format->name : "";
+}
+
 int ReadWholeFile(const std::string& fileName, std::vector<uint8_t>& buffer) {
   buffer.clear();
   std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(fileName.c_str(), "rb"), &std::fclose);

@@ -52,6 +52,10 @@ std::string GetMetadataValue(const AVDictionary* metadata, const std::string& ke
 // 0 "Video", 1 "Audio", 2 "Data", 3 "Subtitle", 4 "Attachment", anything else "Unknown".
 std::string MediaTypeName(int mediaType);
 
+// The short name of the muxer the format library chooses for a file name by its extension
+// ("mp4" for "clip.mp4"); "" when it knows none. Needs the format library loaded.
+std::string OutputFormatName(const std::string& fileName);
+
 // Reads a whole regular file into buffer followed by one zero byte (buffer.size() = bytes read
 // + 1). Returns 0, -1 when the file cannot be opened (or is a directory), -12 when memory for
 // it cannot be had. The buffer is left empty on failure.

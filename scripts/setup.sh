@@ -13,7 +13,7 @@ PACKAGES=(
   libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev
   libavfilter-dev libavdevice-dev libsdl2-dev libjpeg62-turbo-dev
   ffmpeg nlohmann-json3-dev time
-  qt6-base-dev fonts-dejavu-core
+  qt6-base-dev fonts-dejavu-core libdbus-1-dev
 )
 
 missing=()

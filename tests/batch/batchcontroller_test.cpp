@@ -15,8 +15,10 @@
 
 #include "platform/mainthread.h"
 #include "profiles/settings.h"
+#include "media/fflogger.h"
 #include "tests/batch/batchtesting.h"
 #include "tests/support/ffprobe.h"
+#include "tests/support/filesizelimit.h"
 
 namespace {
 
@@ -258,6 +260,9 @@ TEST(BatchController, StoppingOrClosingEndsTheBatchWithoutPostActions) {
     EXPECT_EQ(rig.view.Sequence(),
               "buttons(off) show ended(0 stopped) ended(1 stopped) buttons(on) close");
     EXPECT_TRUE(rig.desktopCalls.empty());
+    // The computer may sleep again once the batch has ended.
+    EXPECT_EQ(rig.inhibitorCalls,
+              (std::vector<std::string>{"acquire Converting video files", "release"}));
     EXPECT_NE(rig.list->Row(0).Progress, "100%");
     // The file stopped in the middle is finalised and playable; the second was never begun.
     EXPECT_EQ(rig.Outputs(), std::vector<std::string>{"long_(new).mp4"});
@@ -332,6 +337,88 @@ TEST(BatchController, ARowThatWouldConvertNothingFailsAndTheNextConverts) {
   EXPECT_NE(emptied.view.messages[0].find("its output would have no video"), std::string::npos)
       << emptied.view.messages[0];
   EXPECT_TRUE(emptied.Outputs().empty());
+}
+
+TEST(BatchController, OutputsGetTheirNamesOnlyWhenCompleteWhileTheComputerStaysAwake) {
+  TBatchRig rig;
+  ASSERT_EQ(rig.list->AddFiles({testsupport::Fixture("av.mp4"), testsupport::Fixture("tone.wav")}),
+            2);
+  // While a file converts, only its part file is there.
+  int reports = 0, partOnly = 0;
+  rig.view.onProgress = [&](const batch::TProgressValues& values) {
+    const std::vector<int>& map = rig.controller->TaskMap();
+    for (size_t k = 0; k < map.size(); ++k) {
+      if (map[k] != values.Row) continue;
+      const std::string output = rig.controller->TaskOutputs()[k];
+      ++reports;
+      partOnly += fs::exists(output + ".part") && !fs::exists(output);
+    }
+  };
+  ASSERT_TRUE(rig.RunBatch());
+  EXPECT_GT(reports, 0);
+  EXPECT_EQ(partOnly, reports);
+  EXPECT_EQ(rig.Outputs(), (std::vector<std::string>{"av_(new).mp4", "tone_(new).mp4"}));
+  EXPECT_EQ(rig.list->Row(0).DestinationFile, "av_(new).mp4");
+  EXPECT_TRUE(rig.controller->Failures().empty());
+  EXPECT_EQ(rig.inhibitorCalls,
+            (std::vector<std::string>{"acquire Converting video files", "release"}));
+
+  // Where no hold can be had, the log says so once, and batches still run.
+  rig.inhibitor->refuse = true;
+  std::vector<std::string> told;
+  media::GetLogger().OnLog = [&](media::TFFBaseComponent*, uint32_t, media::TLogLevel,
+                                 const std::string& text) {
+    if (text.find("sleep") != std::string::npos) told.push_back(text);
+  };
+  for (int batch = 0; batch < 2; ++batch) ASSERT_TRUE(rig.RunBatch());
+  media::GetLogger().OnLog = nullptr;
+  ASSERT_EQ(told.size(), 1u);
+  EXPECT_EQ(told[0],
+            "The computer may go to sleep during conversions: no login manager here");
+  EXPECT_EQ(rig.Outputs().size(), 6u);
+}
+
+TEST(BatchController, AnOutputThatFallsShortFailsItsRowAndIsKept) {
+  // The first source's header promises 10 s, its data ends near 5.6 s; the second has a sound
+  // track without sound. Both convert what they hold, and neither is a success.
+  TBatchRig rig;
+  ASSERT_EQ(rig.list->AddFiles({testsupport::Fixture("faststart_cut.mp4"),
+                                testsupport::Fixture("silent_track.mkv"),
+                                testsupport::Fixture("av.mp4")}),
+            3);
+  ASSERT_TRUE(rig.RunBatch());
+  const std::string cut = rig.outDir + "/faststart_cut_(new).mp4";
+  const std::string silent = rig.outDir + "/silent_track_(new).mp4";
+  EXPECT_EQ(rig.view.outcomes[0], batch::TRowOutcome::Failed);
+  EXPECT_EQ(rig.view.messages[0], "output check: video lasts 5.6 s of 10.0 s; the output is kept as " + cut);
+  EXPECT_EQ(rig.view.outcomes[1], batch::TRowOutcome::Failed);
+  EXPECT_EQ(rig.view.messages[1],
+            "output check: audio stream missing; the output is kept as " + silent);
+  EXPECT_EQ(rig.list->Row(0).Progress, "Failed");
+  EXPECT_EQ(rig.view.outcomes[2], batch::TRowOutcome::Finished);
+  EXPECT_TRUE(testsupport::FFprobe(cut).Ok());
+  EXPECT_TRUE(testsupport::FFprobe(silent).Ok());
+  ASSERT_EQ(rig.controller->Failures().size(), 2u);
+  EXPECT_EQ(rig.controller->Failures()[1].Row, 1);
+  EXPECT_EQ(rig.controller->Failures()[1].File, testsupport::Fixture("silent_track.mkv"));
+  EXPECT_EQ(rig.controller->Failures()[1].Reason, rig.view.messages[1]);
+  // The last file converted: the post-actions run as after any batch.
+  EXPECT_EQ(rig.desktopCalls.size(), 1u);
+}
+
+TEST(BatchController, AWriteThatFailsLeavesNoFileBehind) {
+  // A file size limit cuts the first output short in the middle of its conversion.
+  TBatchRig rig;
+  ASSERT_EQ(rig.list->AddFiles({testsupport::Fixture("long.mp4"), testsupport::Fixture("tone.wav")}),
+            2);
+  testsupport::FileSizeLimit limit(300'000);
+  ASSERT_TRUE(limit.Set());
+  ASSERT_TRUE(rig.RunBatch());
+  EXPECT_EQ(rig.view.outcomes[0], batch::TRowOutcome::Failed);
+  EXPECT_NE(rig.view.messages[0].find("File too large"), std::string::npos)
+      << rig.view.messages[0];
+  EXPECT_EQ(rig.view.outcomes[1], batch::TRowOutcome::Finished);
+  EXPECT_EQ(rig.Outputs(), std::vector<std::string>{"tone_(new).mp4"});
 }
 
 TEST(BatchController, AnOutputFolderThatCannotBeWrittenFailsEachRowClearly) {

@@ -69,11 +69,15 @@ TBatchRig::TBatchRig(const Para& para, std::unique_ptr<engine::TCustomZUzezaVIV>
       std::make_unique<batch::TBatchController>(*engine, *list, view, settingsFile, formatFile);
   promptScope_ = std::make_unique<platform::TPromptScope>(prompt);
   previousDesktop_ = platform::SetDesktop(std::make_unique<TRecordingDesktop>(&desktopCalls));
+  auto recording = std::make_unique<TRecordingInhibitor>(&inhibitorCalls);
+  inhibitor = recording.get();
+  previousInhibitor_ = platform::SetSleepInhibitor(std::move(recording));
 }
 
 TBatchRig::~TBatchRig() {
   controller.reset();
   platform::SetDesktop(std::move(previousDesktop_));
+  platform::SetSleepInhibitor(std::move(previousInhibitor_));
 }
 
 std::string TBatchRig::CopyFixture(const std::string& fixture, const std::string& name) {

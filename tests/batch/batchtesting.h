@@ -15,6 +15,7 @@
 #include "engine/zuzezaviv.h"
 #include "platform/desktop.h"
 #include "platform/prompt.h"
+#include "platform/sleepinhibitor.h"
 #include "tests/support/testdirs.h"
 
 namespace batchtest {
@@ -76,6 +77,21 @@ class TRecordingDesktop : public platform::IDesktop {
   }
 };
 
+// Records what the batch asks of the sleep lock ("acquire <reason>", "release") instead of
+// asking the system; refuses every hold when `refuse` is set.
+class TRecordingInhibitor : public platform::ISleepInhibitor {
+ public:
+  std::vector<std::string>* calls;
+  bool refuse = false;
+  explicit TRecordingInhibitor(std::vector<std::string>* out) : calls(out) {}
+  bool Acquire(const std::string& reason, std::string& error) override {
+    calls->push_back("acquire " + reason);
+    if (refuse) error = "no login manager here";
+    return !refuse;
+  }
+  void Release() override { calls->push_back("release"); }
+};
+
 // A temporary settings folder, output folder and the parts of a batch. The engine may be a
 // subclass that watches its callbacks.
 struct TBatchRig {
@@ -91,6 +107,8 @@ struct TBatchRig {
   std::unique_ptr<batch::TBatchController> controller;
   platform::TScriptedPrompt prompt;
   std::vector<TRecordingDesktop::TCall> desktopCalls;
+  std::vector<std::string> inhibitorCalls;
+  TRecordingInhibitor* inhibitor = nullptr;  // installed for the rig's lifetime
 
   // Copies a fixture into the rig's folder under a new name and returns the copy's path.
   std::string CopyFixture(const std::string& fixture, const std::string& name);
@@ -102,6 +120,7 @@ struct TBatchRig {
  private:
   std::unique_ptr<platform::TPromptScope> promptScope_;
   std::unique_ptr<platform::IDesktop> previousDesktop_;
+  std::unique_ptr<platform::ISleepInhibitor> previousInhibitor_;
 };
 
 // Frame `index` of a file's first video stream after the ffmpeg tool's filter chain `chain`

@@ -29,12 +29,12 @@ struct TNameCase {
 };
 
 TEST(OutputNames, FirstFreeNameInTheOutputFolder) {
-  // A source name as long as a name may be: its output names are cut to the 255 bytes a name
-  // may have, each keeping its whole suffix.
+  // A source name as long as a name may be: its output names are cut so that they, and their
+  // part files, fit the 255 bytes a name may have, each keeping its whole suffix.
   const std::string longStem(251, 'a');
   const std::string longSource = "/in/" + longStem + ".avi";
-  const std::string longFirst = longStem.substr(0, 245) + "_(new).mp4";
-  const std::string longSecond = longStem.substr(0, 243) + "_(new_1).mp4";
+  const std::string longFirst = longStem.substr(0, 240) + "_(new).mp4";
+  const std::string longSecond = longStem.substr(0, 238) + "_(new_1).mp4";
   const TNameCase cases[] = {
       {"empty folder", "/in/clip.avi", {}, {}, false, "clip_(new).mp4"},
       {"two earlier outputs exist", "/clips/clip.avi", {"clip_(new).mp4", "clip_(new_1).mp4"}, {},
@@ -50,6 +50,8 @@ TEST(OutputNames, FirstFreeNameInTheOutputFolder) {
       {"a long name is cut to fit", longSource.c_str(), {}, {}, false, longFirst.c_str()},
       {"a long name's next number is cut further", longSource.c_str(), {longFirst}, {}, false,
        longSecond.c_str()},
+      {"a part file left by an unfinished conversion takes its name", "/in/clip.avi",
+       {"clip_(new).mp4.part"}, {}, false, "clip_(new_1).mp4"},
   };
   for (const TNameCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -103,6 +105,42 @@ TEST(OutputNames, MissingFolderIsCreatedAndAnImpossibleOneFallsBackToTheDefault)
   EXPECT_EQ(prompt.Shown()[0].text, "Cannot create output directory:" + impossible +
                                         ".It will create default directory " + fallback + "!");
   EXPECT_EQ(prompt.Shown()[0].title, "Warning");
+}
+
+TEST(OutputNames, ClaimsAndCommitsNeverTakeAFileThatIsThere) {
+  testsupport::TempDir dir;
+  const std::string out = dir.File("out");
+  const std::string settings = dir.File(profiles::kSettingsFileName);
+  profiles::TSettings(settings).SetOutPutDir(out);
+  platform::TScriptedPrompt prompt;
+  platform::TPromptScope scope(prompt);
+
+  // A claim is the empty part file; the next claim of the same source takes the next number.
+  const std::string first = batch::ClaimOutputFileName(settings, "/in/clip.avi", ".mp4");
+  EXPECT_EQ(first, out + "/clip_(new).mp4");
+  EXPECT_TRUE(fs::is_regular_file(first + ".part"));
+  EXPECT_EQ(fs::file_size(first + ".part"), 0u);
+  EXPECT_FALSE(fs::exists(first));
+  const std::string second = batch::ClaimOutputFileName(settings, "/in/clip.avi", ".mp4");
+  EXPECT_EQ(second, out + "/clip_(new_1).mp4");
+
+  // Committing moves the part file to its name...
+  testsupport::WriteText(first + ".part", "first");
+  EXPECT_EQ(batch::CommitOutputFile(first, "/in/clip.avi", ".mp4"), first);
+  EXPECT_EQ(testsupport::ReadText(first), "first");
+  EXPECT_FALSE(fs::exists(first + ".part"));
+  // ... and never over a file that appeared meanwhile: the output takes the next free name,
+  // passing over names that exist or are claimed.
+  testsupport::WriteText(second + ".part", "second");
+  testsupport::WriteText(second, "somebody else's");
+  testsupport::WriteText(out + "/clip_(new_2).mp4.part", "");
+  EXPECT_EQ(batch::CommitOutputFile(second, "/in/clip.avi", ".mp4"), out + "/clip_(new_3).mp4");
+  EXPECT_EQ(testsupport::ReadText(second), "somebody else's");
+  EXPECT_EQ(testsupport::ReadText(out + "/clip_(new_3).mp4"), "second");
+
+  // A claim that cannot be made says where and why.
+  profiles::TSettings(settings).SetOutPutDir("/proc/self");
+  EXPECT_THROW(batch::ClaimOutputFileName(settings, "/in/clip.avi", ".mp4"), std::runtime_error);
 }
 
 TEST(ProgressFileText, LongPathsKeepTheirFirst44CharactersAndExtension) {

@@ -151,6 +151,67 @@ TEST(KvcConvert, AFailingFileExitsOneAndTheOthersConvert) {
   EXPECT_TRUE(testsupport::FFprobe(place.out + "/av_(new).mp4").Ok());
   EXPECT_TRUE(testsupport::FFprobe(place.out + "/tone_(new).mp4").Ok());
   EXPECT_EQ(std::distance(fs::directory_iterator(place.out), fs::directory_iterator()), 2);
+  // The last lines list what was not converted, with the reasons.
+  const std::string summary = "2 converted, 2 failed in ";
+  const size_t at = errors.find(summary);
+  ASSERT_NE(at, std::string::npos) << errors;
+  const std::string tail = errors.substr(errors.find('\n', at) + 1);
+  EXPECT_EQ(tail.rfind("Not converted:\n  " + notMedia + ": ", 0), 0u) << tail;
+  EXPECT_NE(tail.find("\n  " + missing + ": "), std::string::npos) << tail;
+
+  // The same list in the batch event.
+  TKvcProcess kvc(place.Args({"--json", testsupport::Fixture("tone.wav"), notMedia}));
+  ASSERT_EQ(kvc.Wait(), 1);
+  const std::vector<json> batch = OfKind(Events(kvc.Lines()), "batch");
+  ASSERT_EQ(batch.size(), 1u);
+  ASSERT_EQ(batch[0]["failures"].size(), 1u);
+  EXPECT_EQ(batch[0]["failures"][0]["file"], notMedia);
+  EXPECT_FALSE(batch[0]["failures"][0]["reason"].get<std::string>().empty());
+}
+
+TEST(KvcConvert, AKilledConversionLeavesOnlyItsPartFileAndIsNeverOverwritten) {
+  TPlace place;
+  const std::string clip = testsupport::Fixture("long.mp4");
+  TKvcProcess kvc(place.Args({"--json", clip}));
+  std::string line;
+  bool progressed = false;
+  while (!progressed && kvc.ReadLine(line)) progressed = line.find("\"progress\"") != std::string::npos;
+  ASSERT_TRUE(progressed);
+  kvc.Signal(SIGKILL);
+  EXPECT_EQ(kvc.Wait(), 128 + SIGKILL);
+  const std::string part = place.out + "/long_(new).mp4.part";
+  EXPECT_EQ(std::distance(fs::directory_iterator(place.out), fs::directory_iterator()), 1);
+  ASSERT_TRUE(fs::exists(part));
+  const auto partSize = fs::file_size(part);
+
+  // The next batch takes another name and leaves the unfinished file as it is.
+  std::string output, errors;
+  ASSERT_EQ(RunKvc(place.Args({"--trim", "0,1", clip}), &output, &errors), 0) << errors;
+  EXPECT_TRUE(testsupport::FFprobe(place.out + "/long_(new_1).mp4").Ok());
+  EXPECT_EQ(fs::file_size(part), partSize);
+  EXPECT_FALSE(fs::exists(place.out + "/long_(new).mp4"));
+}
+
+TEST(KvcConvert, TwoProgramsOnTheSameSourceWriteTwoOutputs) {
+  TPlace place;
+  const std::string clip = testsupport::Fixture("av.mp4");
+  TKvcProcess first(place.Args({"--json", clip}));
+  TKvcProcess second(place.Args({"--json", clip}));
+  ASSERT_EQ(first.Wait(), 0) << first.Errors();
+  ASSERT_EQ(second.Wait(), 0) << second.Errors();
+  std::set<std::string> outputs;
+  for (const TKvcProcess* kvc : {&first, &second})
+    for (const json& done : OfKind(Events(kvc->Lines()), "done"))
+      outputs.insert(done["output"].get<std::string>());
+  EXPECT_EQ(outputs, (std::set<std::string>{place.out + "/av_(new).mp4",
+                                            place.out + "/av_(new_1).mp4"}));
+  for (const std::string& output : outputs) {
+    const testsupport::FFprobe probe(output);
+    ASSERT_TRUE(probe.Ok()) << probe.Errors();
+    EXPECT_EQ(probe.StreamCount("video"), 1u);
+    EXPECT_NEAR(probe.Duration(), 2.0, 0.1);
+  }
+  EXPECT_EQ(std::distance(fs::directory_iterator(place.out), fs::directory_iterator()), 2);
 }
 
 TEST(KvcConvert, WrongCommandLinesExitTwoNamingTheFault) {

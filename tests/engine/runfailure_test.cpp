@@ -17,9 +17,11 @@
 #include "platform/event.h"
 #include "tests/engine/taskrunner.h"
 #include "tests/support/ffprobe.h"
+#include "tests/support/filesizelimit.h"
 #include "tests/support/testdirs.h"
 
 using namespace std::chrono_literals;
+using testsupport::FileSizeLimit;
 using testsupport::Fixture;
 using testsupport::RunTask;
 using testsupport::TOptions;
@@ -59,34 +61,6 @@ class WatchedRun {
 
   engine::TCustomFFmpeg task;
   platform::TEvent firstReport, ended;
-};
-
-// While it exists, files this process (and its children) write are limited to a size, and going
-// past it fails the write with EFBIG instead of raising SIGXFSZ. The previous limit and signal
-// handling come back when it goes.
-class FileSizeLimit {
- public:
-  explicit FileSizeLimit(rlim_t bytes) {
-    struct sigaction ignore {};
-    ignore.sa_handler = SIG_IGN;
-    ::sigaction(SIGXFSZ, &ignore, &savedAction_);
-    ::getrlimit(RLIMIT_FSIZE, &savedLimit_);
-    rlimit limit = savedLimit_;
-    limit.rlim_cur = bytes;
-    set_ = ::setrlimit(RLIMIT_FSIZE, &limit) == 0;
-  }
-  ~FileSizeLimit() {
-    ::setrlimit(RLIMIT_FSIZE, &savedLimit_);
-    ::sigaction(SIGXFSZ, &savedAction_, nullptr);
-  }
-  FileSizeLimit(const FileSizeLimit&) = delete;
-  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
-  bool Set() const { return set_; }
-
- private:
-  struct sigaction savedAction_ {};
-  rlimit savedLimit_{};
-  bool set_ = false;
 };
 
 // Where the output's shortest audio or video stream ends, s.
