@@ -247,6 +247,10 @@ for job in "${JOBS[@]}"; do
     fi
   fi
   ROW[$job]="$(printf '%-3s %-38s %8s %8s %7s %9s %9s %6s  %s' "$job" "${TITLE[$job]}" "${cells[@]}" "$note")"
+  if [[ $job == a && -z "$engine_failed" ]]; then
+    CHECKED_FILE="$engine_file"
+    CHECKED_TIME="$e_time"
+  fi
   echo
 done
 
@@ -254,4 +258,14 @@ echo "Medians of $RUNS run(s); ratios are engine / ffmpeg (targets: time <= 1.05
 printf '%-3s %-38s %8s %8s %7s %9s %9s %6s  %s\n' job task "engine s" "ffmpeg s" "time x" \
   "engine MB" "ffmpeg MB" "mem x" note
 for job in "${JOBS[@]}"; do echo "${ROW[$job]}"; done
+
+# The batch checks every finished output against its job; its cost next to job a's conversion
+# (target: under 2 % of it).
+if [[ -n "${CHECKED_FILE:-}" ]]; then
+  check_line="$("$BUILD/bench/outputcheck_bench" "$INPUT" "$CHECKED_FILE" 21)"
+  check_ms="${check_line%% ms*}"
+  echo
+  echo "Output check of job a's output: $check_line"
+  echo "  = $(awk -v m="$check_ms" -v s="$CHECKED_TIME" 'BEGIN { printf "%.2f", m / 10 / s }') % of job a's engine time (target: under 2 %)"
+fi
 exit "$any_failed"
