@@ -313,13 +313,16 @@ void TBatchController::HandleTerminate(const engine::TTerminateInfo& info) {
   ++endedTasks_;
   const int row = taskMap_[info.TaskIndex];
   TFileRow& fileRow = list_.Row(row);
-  // A failed run's output is unfinished: only its part file is there, and it goes.
-  std::string problem = info.Failed ? info.ErrorMessage : FinishOutput(info.TaskIndex, !info.Finished);
+  std::string problem;
   if (info.Failed) {
+    // A failed run's output is unfinished: only its part file is there, and it goes.
+    problem = info.ErrorMessage;
     std::error_code ignored;
     std::filesystem::remove(PartFileName(taskOutputs_[info.TaskIndex]), ignored);
+  } else {
+    problem = FinishOutput(info.TaskIndex, !info.Finished);
   }
-  if (!problem.empty() || info.Failed) {
+  if (info.Failed || !problem.empty()) {
     fileRow.Progress = kFailedMark;
     EndRow(row, TRowOutcome::Failed, problem);
   } else if (info.Finished) {

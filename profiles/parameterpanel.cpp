@@ -223,6 +223,10 @@ void StoreProfileDefaults(const std::string& settingsFile, const std::string& fo
   panel.Default();
 }
 
+namespace {
+
+// The keys and values StoreProfileDefaults would store for the profile, in the order it stores
+// them, worked out on a throw-away settings file.
 std::vector<std::pair<std::string, std::string>> ProfileDefaultValues(
     const std::string& formatFile, int code) {
   const platform::TTempFolder folder;
@@ -235,6 +239,8 @@ std::vector<std::pair<std::string, std::string>> ProfileDefaultValues(
     values.emplace_back(key, defaults.ReadString(section, key, ""));
   return values;
 }
+
+}  // namespace
 
 bool EnsureProfileValues(const std::string& settingsFile, const std::string& formatFile,
                          int code) {

@@ -8,7 +8,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 namespace platform {
@@ -119,10 +118,6 @@ void CopyH264Extras(const platform::TIniFile& settingsFile, const platform::TIni
 // or beep: every box takes its default position from the format file and its handler stores it.
 void StoreProfileDefaults(const std::string& settingsFile, const std::string& formatFile,
                           int code);
-// The keys and values StoreProfileDefaults would store for the profile, in the order it stores
-// them, worked out on a throw-away settings file.
-std::vector<std::pair<std::string, std::string>> ProfileDefaultValues(
-    const std::string& formatFile, int code);
 // Completes the profile's stored values: every key the defaults would store that the profile's
 // section lacks gets its default, in one write; keys already there keep their values, whoever
 // wrote them. True when something was stored. Whoever reads a profile's values (the panel on

@@ -25,23 +25,7 @@ using clitest::RunKvc;
 using clitest::TKvcProcess;
 using nlohmann::json;
 
-// A settings folder holding only a settings file with the output folder, so that no test reads
-// or writes the program's own settings; the format file is the program's.
-struct TPlace {
-  testsupport::TempDir dir;
-  std::string settings = dir.File("settings");
-  std::string out = dir.File("out");
-  TPlace() { fs::create_directories(settings); }
-  std::vector<std::string> Args(std::vector<std::string> rest) const {
-    std::vector<std::string> args = {"convert", "--settings", settings, "--out", out};
-    args.insert(args.end(), rest.begin(), rest.end());
-    return args;
-  }
-  std::string Copy(const std::string& fixture, const std::string& name) const {
-    fs::copy_file(testsupport::Fixture(fixture), dir.File(name));
-    return dir.File(name);
-  }
-};
+using TPlace = clitest::TKvcPlace;
 
 std::vector<json> Events(const std::vector<std::string>& lines) {
   std::vector<json> events;

@@ -103,4 +103,25 @@ int RunKvc(const std::vector<std::string>& args, std::string* output, std::strin
   return testsupport::RunTool(command, output, errors);
 }
 
+TKvcPlace::TKvcPlace() { std::filesystem::create_directories(settings); }
+
+std::vector<std::string> TKvcPlace::Args(const std::vector<std::string>& rest) const {
+  std::vector<std::string> args = {"convert", "--settings", settings, "--out", out};
+  args.insert(args.end(), rest.begin(), rest.end());
+  return args;
+}
+
+std::string TKvcPlace::Copy(const std::string& fixture, const std::string& name) const {
+  std::filesystem::copy_file(testsupport::Fixture(fixture), dir.File(name));
+  return dir.File(name);
+}
+
+std::vector<std::string> TKvcPlace::Outputs() const {
+  std::vector<std::string> files;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(out, error))
+    files.push_back(entry.path());
+  return files;
+}
+
 }  // namespace clitest

@@ -10,6 +10,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/testdirs.h"
+
 namespace clitest {
 
 class TKvcProcess {
@@ -41,5 +43,20 @@ class TKvcProcess {
 
 // Runs kvc to its end (testsupport::RunTool); the exit status, with standard output and error.
 int RunKvc(const std::vector<std::string>& args, std::string* output, std::string* errors);
+
+// An empty settings folder (no test reads or writes the program's own settings; the format file
+// is the program's) and an output folder of its own, in a temporary folder.
+struct TKvcPlace {
+  testsupport::TempDir dir;
+  std::string settings = dir.File("settings");
+  std::string out = dir.File("out");
+  TKvcPlace();
+  // {"convert", "--settings", settings, "--out", out} followed by rest.
+  std::vector<std::string> Args(const std::vector<std::string>& rest) const;
+  // Copies a fixture into the temporary folder under a new name; the copy's path.
+  std::string Copy(const std::string& fixture, const std::string& name) const;
+  // The paths of the files in the output folder.
+  std::vector<std::string> Outputs() const;
+};
 
 }  // namespace clitest

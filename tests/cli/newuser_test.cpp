@@ -20,26 +20,12 @@ using clitest::RunKvc;
 using testsupport::FFprobe;
 using testsupport::Fixture;
 
-// An empty settings folder and an output folder of its own.
-struct TFreshPlace {
-  testsupport::TempDir dir;
-  std::string settings = dir.File("settings");
-  std::string out = dir.File("out");
-  TFreshPlace() { fs::create_directories(settings); }
-
+// A settings folder nobody set up and an output folder of its own.
+struct TFreshPlace : clitest::TKvcPlace {
   // kvc convert --settings … --out … ARGS; the exit status, standard error in *errors.
   int Convert(const std::vector<std::string>& args, std::string* errors) const {
-    std::vector<std::string> all = {"convert", "--settings", settings, "--out", out};
-    all.insert(all.end(), args.begin(), args.end());
     std::string output;
-    return RunKvc(all, &output, errors);
-  }
-  // The files in the output folder.
-  std::vector<std::string> Outputs() const {
-    std::vector<std::string> files;
-    std::error_code error;
-    for (const auto& entry : fs::directory_iterator(out, error)) files.push_back(entry.path());
-    return files;
+    return RunKvc(Args(args), &output, errors);
   }
   // The one output of a run; "" (and a test failure) when there is not exactly one.
   std::string Output() const {
