@@ -230,6 +230,12 @@ class TCustomFFmpeg : public media::TFFBaseComponent {
   std::unique_ptr<TTranscoder> run_;  // the run in progress, from set-up until its codecs close
 
  protected:
+  // True while the task has released its inputs and outputs to wait for its run and will set
+  // them up again in BeforeRun: Start then counts them as there.
+  virtual bool SetUpDeferred() const { return false; }
+  // Runs on the run's thread first thing; an exception fails the run with its message.
+  virtual void BeforeRun() {}
+
   // An opened input.
   struct TInputFile {
     AVFormatContext* ctx = nullptr;

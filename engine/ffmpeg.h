@@ -1,11 +1,16 @@
 // TFFmpeg: the task the engine component creates. Besides the task core it keeps, per input, a
 // probe bound to the opened input (created on demand, never owning the input) and a copy of the
 // input's option record, and per output a copy of the output's option record, for as long as the
-// task lives. Used on the user-interface thread while the task does not run.
+// task lives. A task waiting in a long list can be parked: it lets go of its open files and
+// everything built on them, keeping how they were set up, and sets them up again when it runs,
+// so that what a list of waiting tasks costs does not grow with the files it names.
+// Used on the user-interface thread while the task does not run.
 #pragma once
 
 #include <array>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "engine/customffmpeg.h"
 #include "engine/enginerecords.h"
@@ -18,9 +23,26 @@ class TFFmpeg : public TCustomFFmpeg {
   TFFmpeg() = default;
   ~TFFmpeg() override;
 
-  // The probe of opened input index, attached to it on first use (and again should the input
-  // have changed). nullptr when the task has no such input, for instance once a run has released
-  // its inputs; a probe handed out before then is left with no file.
+  // Applies an input's option record (when given; its file name defaults to fileName) and opens
+  // the input. False with LastErrMsg; option errors throw as the option steps do.
+  bool SetUpInput(const std::string& fileName, const TInputOptions* options);
+  // Applies an output's option record (when given) and adds the output with its extra streams.
+  // False with LastErrMsg; option errors throw.
+  bool SetUpOutput(const std::string& fileName, const TOutputOptions* options);
+  // Lets go of the inputs and outputs (output files stay on disk as they are) and of their
+  // probes, keeping the set-up calls to make again when the task runs. Nothing for a task that
+  // is parked already or has nothing open.
+  void Park();
+  bool Parked() const { return parked_; }
+  // Sets a parked task up again (nothing for one that is not parked): its inputs and outputs as
+  // they were set up first, each with its stored record. Throws FFmpegException with the set-up
+  // failure when a file changed since (deleted, replaced, no longer writable).
+  void Unpark();
+
+  // The probe of input index: attached to the opened input on first use (and again should the
+  // input have changed); for a parked task, a probe that opened the input's file itself. nullptr
+  // when the task has no such input, for instance once a run has released its inputs; a probe
+  // handed out before then is left with no file.
   media::TAVProbe* InputProbe(int index);
 
   // The stored copies of the records given for input and output slot index (0 .. MAX_FILES-1).
@@ -32,7 +54,24 @@ class TFFmpeg : public TCustomFFmpeg {
   // Back to the record's defaults.
   void ResetOutputOptions(int index);
 
+ protected:
+  bool SetUpDeferred() const override { return parked_; }
+  // A parked task is set up again on the run's own thread (Unpark).
+  void BeforeRun() override { Unpark(); }
+
  private:
+  struct TSetUpCall {
+    std::string fileName;
+    bool withOptions = false;  // the record is the stored copy of its slot
+  };
+  void CloseProbes();
+  void RemoveEmptyParkedFiles();
+
+  std::vector<TSetUpCall> inputCalls_, outputCalls_;
+  bool parked_ = false;
+  // The output files a parked task created: still empty when the task goes without running,
+  // they are deleted, as a released output that stayed empty is.
+  std::vector<std::string> parkedFiles_;
   std::array<std::unique_ptr<media::TAVProbe>, MAX_FILES> probes_;
   std::array<TInputOptions, MAX_FILES> inputOptions_;
   std::array<TOutputOptions, MAX_FILES> outputOptions_;

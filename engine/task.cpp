@@ -85,11 +85,11 @@ bool TCustomFFmpeg::Start(bool threaded, platform::TThreadPriority priority) {
   std::unique_lock lock(runLock_);
   if (working_ || terminated_) return false;
   try {
-    if (OutputCount() == 0) {
+    if (OutputCount() == 0 && !SetUpDeferred()) {
       ReleaseAll();
       throw FFmpegException("At least one output file must be specified");
     }
-    if (InputCount() == 0) {
+    if (InputCount() == 0 && !SetUpDeferred()) {
       ReleaseAll();
       throw FFmpegException("At least one input file must be specified");
     }
@@ -189,7 +189,12 @@ void TCustomFFmpeg::Run() {
   runThreadId_ = std::this_thread::get_id();
   const auto fail = [this](const std::string& text) { Fail(text); };
   finished_ = false;
-  Guarded([this] { Transcode(); }, fail);
+  Guarded(
+      [this] {
+        BeforeRun();
+        Transcode();
+      },
+      fail);
   Guarded([this] { CloseRunCodecs(); }, fail);
   Guarded([this] { ReleaseAll(); }, fail);
   Guarded([this] { TerminationNotice(); }, fail);

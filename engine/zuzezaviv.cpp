@@ -137,14 +137,7 @@ int TCustomZUzezaVIV::AddTask(const std::string& fileName, const TInputOptions* 
     task->SetPreviewFlags(preview_, previewBitmap_);
     task->PreviewCallback = [this](TCustomFFmpeg* t, const media::TBitmap& bitmap, int64_t pts,
                                    int frameNumber) { DoPreviewBitmap(t, bitmap, pts, frameNumber); };
-    if (options) {
-      TInputOptions copy = *options;
-      if (copy.FileName.empty()) copy.FileName = fileName;
-      task->StoreInputOptions(task->InputCount(), copy);
-      for (const TOptionStep& step : InputOptionSteps(copy)) step.Apply(*task);
-    }
-    if (!task->OpenInput(fileName)) return fail(task->LastErrMsg);
-    task->InputProbe(task->InputCount() - 1);  // bound now, while the input is fresh
+    if (!task->SetUpInput(fileName, options)) return fail(task->LastErrMsg);
     task->ProgressCallback = [this](TCustomFFmpeg* t, int fileIndex, int frameNumber, int fps,
                                     float quality, float bitRate, int64_t size, int64_t time,
                                     int64_t total) {
@@ -152,7 +145,8 @@ int TCustomZUzezaVIV::AddTask(const std::string& fileName, const TInputOptions* 
     };
     task->TerminateCallback = [this](TCustomFFmpeg* t) { DoTerminate(t); };
     std::lock_guard lock(lock_);
-    tasks_.push_back(std::move(task));
+    tasks_.push_back(task);
+    ParkWaitingTasks(task.get());
     return static_cast<int>(tasks_.size()) - 1;
   } catch (const std::exception& e) {
     return fail(e.what());
@@ -169,34 +163,23 @@ bool TCustomZUzezaVIV::SetOutputFile(int taskIndex, const std::string& fileName,
   };
   try {
     const std::shared_ptr<TFFmpeg> task = TaskAt(taskIndex);
+    task->Unpark();
+    {
+      std::lock_guard lock(lock_);
+      ParkWaitingTasks(task.get());
+    }
     const int slot = task->OutputCount();
     if (slot >= MAX_FILES) {
       char text[64];
       std::snprintf(text, sizeof text, "max output files %d reached", MAX_FILES);
       return fail(text);
     }
-    bool join = false;
-    TOutputOptionSteps steps;
-    if (options) {
-      TOutputOptions copy = *options;
-      if (copy.FileName.empty()) copy.FileName = fileName;
-      task->StoreOutputOptions(slot, copy);
-      steps = OutputOptionSteps(copy);
-      for (const TOptionStep& step : steps.BeforeAdd) step.Apply(*task);
-      if (copy.CustomHook)
-        task->HookCallback = [this](TCustomFFmpeg* t, media::TBitmap& bitmap, int frameNumber,
-                                    int64_t pts, bool& update, bool& stopHook) {
-          DoCustomHook(t, bitmap, frameNumber, pts, update, stopHook);
-        };
-      join = copy.Join;
-    } else {
-      task->ResetOutputOptions(slot);
-    }
-    if (task->AddOutput(fileName, join) < 0) {
-      task->ResetOutputOptions(slot);
-      return fail(task->LastErrMsg);
-    }
-    for (const TOptionStep& step : steps.NewStreams) step.Apply(*task);
+    if (!task->SetUpOutput(fileName, options)) return fail(task->LastErrMsg);
+    if (options && options->CustomHook)
+      task->HookCallback = [this](TCustomFFmpeg* t, media::TBitmap& bitmap, int frameNumber,
+                                  int64_t pts, bool& update, bool& stopHook) {
+        DoCustomHook(t, bitmap, frameNumber, pts, update, stopHook);
+      };
     return true;
   } catch (const std::exception& e) {
     return fail(e.what());
@@ -256,6 +239,7 @@ void TCustomZUzezaVIV::StartTask(int maxRunning) {
     threaded_ = maxRunning > 0;
     working_ = true;
     empty = tasks_.empty();
+    ParkWaitingTasks(nullptr);
   }
   if (empty) {  // nothing will end, so nothing would ever announce the end: do it now
     FinalNotice();
@@ -269,6 +253,11 @@ void TCustomZUzezaVIV::StartTask(int maxRunning) {
     StartNextTask();
     if (maxRunning > 0 && --maxRunning == 0) break;
   }
+}
+
+void TCustomZUzezaVIV::ParkWaitingTasks(const TFFmpeg* keep) {
+  for (size_t i = kTasksKeptOpen; i < tasks_.size(); ++i)
+    if (tasks_[i].get() != keep) tasks_[i]->Park();
 }
 
 void TCustomZUzezaVIV::StartNextTask() {

@@ -3,6 +3,10 @@
 // tasks at once on worker threads, or one after another in the caller's thread), pauses, resumes
 // and stops it, and reports through four events. Every task gets exactly one termination notice,
 // followed by the final notice (TaskIndex -1). Operations are called on the user-interface thread.
+// A long list costs what its running tasks cost: the first few tasks and the one being set up
+// keep their files open, every other task waits parked (its files closed, its set-up kept) and
+// opens them again when it runs. AddTask still opens a source to refuse one it cannot read, and
+// InputProbe still answers for a parked task.
 #pragma once
 
 #include <atomic>
@@ -137,6 +141,8 @@ class TCustomZUzezaVIV : public media::TFFBaseComponent {
   std::shared_ptr<TFFmpeg> TaskAt(int index) const;  // throws std::out_of_range
   int IndexOf(const TCustomFFmpeg* task) const;        // -1 when not in the list
   void StartNextTask();
+  // Parks every task that is not among the first kTasksKeptOpen and not `keep` (under lock_).
+  void ParkWaitingTasks(const TFFmpeg* keep);
   void FinalNotice();  // under terminateEventLock_
   void DeliverTerminate(const TTerminateInfo& info);
   void DeliveryLoop();
@@ -148,6 +154,10 @@ class TCustomZUzezaVIV : public media::TFFBaseComponent {
   bool InsideOwnHandler() const;
 
   std::unique_ptr<media::TAVProbe> probe_;
+
+  // Tasks at the head of the list that keep their files open while they wait: a short batch
+  // runs without opening its sources a second time.
+  static constexpr int kTasksKeptOpen = 4;
 
   mutable std::mutex lock_;  // protects tasks_ and the counters and flags below
   std::vector<std::shared_ptr<TFFmpeg>> tasks_;

@@ -1,5 +1,6 @@
 #include "media/ffutils.h"
 
+#include <string.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -92,7 +93,11 @@ std::string AVErrorToStr(const std::string& name, int code) {
     case AVERROR(EFBIG): text = "File too large"; break;
     case AVERROR(EROFS): text = "Read-only file system"; break;
     case AVERROR(ENAMETOOLONG): text = "File name too long"; break;
-    default: return name + ": " + FormatText("Error number %d occurred", code);
+    default:
+      // Any other code the libraries pass on from the system gets the system's own words
+      // ("Too many open files"), the same in every locale.
+      if (code < 0 && code > -4096) text = ::strerrordesc_np(-code);
+      if (!text) return name + ": " + FormatText("Error number %d occurred", code);
   }
   return name + ": " + text;
 }

@@ -421,6 +421,30 @@ TEST(BatchController, AWriteThatFailsLeavesNoFileBehind) {
   EXPECT_EQ(rig.Outputs(), std::vector<std::string>{"tone_(new).mp4"});
 }
 
+TEST(BatchController, ABatchOfHundredsOfFilesRunsUnderALowOpenFileLimit) {
+  // 200 short clips with at most 64 files open at once: the list and the batch hold only the
+  // files of what they are working on.
+  constexpr int kFiles = 200;
+  TBatchRig rig;
+  std::vector<std::string> sources;
+  for (int i = 0; i < kFiles; ++i)
+    sources.push_back(rig.CopyFixture("stripes.mkv", "in/clip" + std::to_string(i) + ".mkv"));
+  rlimit saved{};
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+  rlimit low = saved;
+  low.rlim_cur = 64;
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
+  const int added = rig.list->AddFiles(sources);
+  const bool ran = added == kFiles && rig.RunBatch(2);
+  setrlimit(RLIMIT_NOFILE, &saved);
+  ASSERT_EQ(added, kFiles);
+  ASSERT_TRUE(ran);
+  EXPECT_TRUE(rig.controller->Failures().empty())
+      << rig.controller->Failures().front().File << ": " << rig.controller->Failures().front().Reason;
+  EXPECT_EQ(rig.Outputs().size(), static_cast<size_t>(kFiles));
+  EXPECT_TRUE(testsupport::FFprobe(rig.outDir + "/clip199_(new).mp4").Ok());
+}
+
 TEST(BatchController, AnOutputFolderThatCannotBeWrittenFailsEachRowClearly) {
   TBatchRig rig;
   ASSERT_EQ(rig.list->AddFiles({testsupport::Fixture("av.mp4"), testsupport::Fixture("tone.wav")}),

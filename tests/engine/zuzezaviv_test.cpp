@@ -546,3 +546,69 @@ TEST_F(Component, RemoveTaskMovesLaterTasksDown) {
   EXPECT_TRUE(Is(t[0], 0, true, false));
   EXPECT_TRUE(Is(t[1], 1, true, false));
 }
+
+// ---- Long lists ------------------------------------------------------------------------------
+
+namespace {
+
+int OpenDescriptors() {
+  return static_cast<int>(std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                                        std::filesystem::directory_iterator()));
+}
+
+}  // namespace
+
+TEST_F(Component, WaitingTasksHoldNoFilesAndStillAnswerAndRun) {
+  // Forty tasks, each a source of its own: what the list holds open does not grow with it.
+  constexpr int kTasks = 40;
+  const int before = OpenDescriptors();
+  std::vector<std::string> sources;
+  for (int i = 0; i < kTasks; ++i) {
+    sources.push_back(dir.File("in" + std::to_string(i) + ".mkv"));
+    std::filesystem::copy_file(Fixture("stripes.mkv"), sources.back());
+    const int index = c.AddTask(sources.back());
+    ASSERT_EQ(index, i) << c.LastErrMsg;
+    ASSERT_TRUE(c.SetOutputFile(index, dir.File("out" + std::to_string(i) + ".mkv"), nullptr))
+        << c.LastErrMsg;
+  }
+  EXPECT_LT(OpenDescriptors() - before, 20);
+
+  // A waiting task's probe tells the same facts as an open one's.
+  media::TAVProbe* first = c.InputProbe(0, 0);
+  media::TAVProbe* waiting = c.InputProbe(20, 0);
+  ASSERT_TRUE(first && waiting);
+  media::TFileStreamInfo a, b;
+  first->GetFileStreamInfo(a);
+  waiting->GetFileStreamInfo(b);
+  EXPECT_EQ(b.Duration, a.Duration);
+  EXPECT_EQ(waiting->FileName(), sources[20]);
+  EXPECT_EQ(waiting->VideoStreamCount(), 1);
+
+  // A source gone while its task waited fails that task as it would have failed to open; the
+  // others run, two at a time.
+  std::filesystem::remove(sources[30]);
+  events.Attach(c);
+  c.StartTask(2);
+  ASSERT_TRUE(events.WaitFinal());
+  const std::vector<TTerminateInfo> t = events.Terminates();
+  ASSERT_EQ(t.size(), static_cast<size_t>(kTasks + 1));
+  for (const TTerminateInfo& info : t) {
+    if (info.TaskIndex == 30) {
+      EXPECT_TRUE(Is(info, 30, false, true, sources[30] + ": No such file or directory"));
+    } else {
+      EXPECT_TRUE(info.Finished) << info.TaskIndex << " " << info.ErrorMessage;
+    }
+  }
+  EXPECT_GT(std::filesystem::file_size(dir.File("out39.mkv")), 0u);
+  EXPECT_FALSE(std::filesystem::exists(dir.File("out30.mkv")));
+  c.ClearTasks();
+  EXPECT_LE(OpenDescriptors(), before + 2);
+}
+
+TEST_F(Component, AWaitingTaskClearedUnrunLeavesNoEmptyOutput) {
+  for (int i = 0; i < 8; ++i) AddJob(Fixture("av.mp4"));
+  EXPECT_TRUE(std::filesystem::exists(dir.File("out7.mp4")));
+  c.ClearTasks();
+  for (int i = 0; i < 8; ++i)
+    EXPECT_FALSE(std::filesystem::exists(dir.File("out" + std::to_string(i) + ".mp4"))) << i;
+}

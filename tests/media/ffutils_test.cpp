@@ -75,8 +75,11 @@ TEST_F(MediaUtils, AVErrorToStr) {
     const char* text;
   } cases[] = {
       {-2, "a.avi: No such file or directory"},
-      {-1, "a.avi: Error number -1 occurred"},
-      {-4, "a.avi: Error number -4 occurred"},
+      // Every other code the system gives, in the system's words; other numbers as numbers.
+      {-1, "a.avi: Operation not permitted"},
+      {-4, "a.avi: Interrupted system call"},
+      {AVERROR(EMFILE), "a.avi: Too many open files"},
+      {-5000, "a.avi: Error number -5000 occurred"},
       {AVERROR(EACCES), "a.avi: Permission denied"},
       {AVERROR(EISDIR), "a.avi: Is a directory"},
       {AVERROR(ENOSPC), "a.avi: No space left on device"},
