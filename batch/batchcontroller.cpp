@@ -148,8 +148,11 @@ bool TBatchController::AddRowTask(int row, int code, const std::string& extensio
     if (source.HasVideo) {
       media::TVideoStreamInfo video;
       probe.GetVideoStreamInfo(-1, video);
-      source.Width = video.Width;
-      source.Height = video.Height;
+      // The engine turns a rotated source upright first: the job sees the upright picture.
+      source.Width = video.UprightWidth;
+      source.Height = video.UprightHeight;
+      source.DisplayWidth = video.DisplayWidth;
+      source.DisplayHeight = video.DisplayHeight;
       source.VideoBitrate = std::max<int64_t>(video.BitRate, 0);
     }
     source.Zoom = record.Zoom;

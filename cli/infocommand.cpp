@@ -100,6 +100,13 @@ TJson Stream(media::TAVProbe& probe, int index) {
         stream["cover_picture"] = true;
       stream["width"] = info.Width;
       stream["height"] = info.Height;
+      // How the picture is seen: turned clockwise by "rotation" degrees, its stored pixels
+      // stretched by "sample_aspect", at "display_width" x "display_height".
+      stream["rotation"] = info.Rotation;
+      stream["sample_aspect"] =
+          std::to_string(info.SampleAspectNum) + ":" + std::to_string(info.SampleAspectDen);
+      stream["display_width"] = info.DisplayWidth;
+      stream["display_height"] = info.DisplayHeight;
       stream["frame_rate"] = info.FrameRateNum > 0 && info.FrameRateDen > 0
                                  ? TJson(static_cast<double>(info.FrameRateNum) /
                                          info.FrameRateDen)

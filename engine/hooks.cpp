@@ -1,7 +1,10 @@
-// Frame hooks of a run: pre-processing of every decoded picture (deinterlacing, the custom hook
-// that hands the picture to the component as a bitmap, the frame hook plug-ins) and the post hook
-// that shows encoded pictures (preview bitmaps and the previewer window), rate-limited.
+// Frame hooks of a run: pre-processing of every decoded picture (deinterlacing, the turn upright
+// of a rotated source, the custom hook that hands the picture to the component as a bitmap, the
+// frame hook plug-ins) and the post hook that shows encoded pictures (preview bitmaps and the
+// previewer window), rate-limited.
 #include <exception>
+#include <string>
+#include <vector>
 
 #include "engine/framehooks.h"
 #include "engine/transcoder.h"
@@ -19,12 +22,13 @@ const uint8_t* const* ConstPlanes(const AVFrame* frame) { return frame->data; }
 
 void TTranscoder::PreProcessFrame(TInputStream& ist) {
   ++frameCounter_;
+  if (s_.doDeinterlace && !Deinterlace(ist)) task_.Log(media::llError, "Deinterlacing failed.");
+  if (ist.shape.Rotation != 0) TurnUpright(ist);
   const bool hook = static_cast<bool>(task_.HookCallback);
   const bool plugins = s_.usingVhook && !task_.frameHooks_.Empty();
-  if (!s_.doDeinterlace && !hook && !plugins) return;
-  if (s_.doDeinterlace && !Deinterlace(ist)) task_.Log(media::llError, "Deinterlacing failed.");
+  if (!hook && !plugins) return;
   // The decoder may still use the picture's memory: the hooks work on a picture of the run's own
-  // (a deinterlaced one already is, and then nothing is copied).
+  // (a deinterlaced or turned one already is, and then nothing is copied).
   if (ff::av_frame_make_writable(ist.frame) < 0) {
     task_.Log(media::llError, "hook buf malloc error.");
     return;
@@ -42,57 +46,95 @@ void TTranscoder::PreProcessFrame(TInputStream& ist) {
   }
 }
 
-// The picture through a one-filter graph of the media library's deinterlacer (made anew when the
-// picture's size or format changes). False leaves the picture as it was.
+// The media library's deinterlacer; false leaves the picture as it was.
 bool TTranscoder::Deinterlace(TInputStream& ist) {
-  AVFrame* frame = ist.frame;
-  if (ist.deinterlacer && (ist.deinterlaceWidth != frame->width ||
-                           ist.deinterlaceHeight != frame->height ||
-                           ist.deinterlaceFormat != frame->format))
-    ff::avfilter_graph_free(&ist.deinterlacer);
-  if (!ist.deinterlacer) {
+  if (!FilterInPlace(ist.deinterlacer, ist.frame, {{"pp", "fd"}})) return false;
+  ist.frame->interlaced_frame = 0;
+  return true;
+}
+
+void TTranscoder::TurnUpright(TInputStream& ist) {
+  bool turned = false;
+  switch (ist.shape.Rotation) {
+    case 90: turned = FilterInPlace(ist.turner, ist.frame, {{"transpose", "clock"}}); break;
+    case 180: turned = FilterInPlace(ist.turner, ist.frame, {{"hflip", ""}, {"vflip", ""}}); break;
+    case 270: turned = FilterInPlace(ist.turner, ist.frame, {{"transpose", "cclock"}}); break;
+    default: return;
+  }
+  if (!turned) throw FFmpegException("Cannot turn the picture upright");
+  // A display matrix the picture came with is done with.
+  ff::av_frame_remove_side_data(ist.frame, AV_FRAME_DATA_DISPLAYMATRIX);
+}
+
+void TTranscoder::FreePictureFilter(TPictureFilter& filter) {
+  ff::avfilter_graph_free(&filter.graph);
+  ff::av_frame_free(&filter.result);
+  filter = TPictureFilter{};
+}
+
+bool TTranscoder::FilterInPlace(TPictureFilter& filter, AVFrame* frame,
+                                std::initializer_list<TFilterStep> chain) {
+  if (filter.graph && (filter.width != frame->width || filter.height != frame->height ||
+                       filter.format != frame->format))
+    ff::avfilter_graph_free(&filter.graph);
+  if (!filter.graph) {
     AVFilterGraph* graph = ff::avfilter_graph_alloc();
-    AVFilterContext* source = nullptr;
-    AVFilterContext* filter = nullptr;
-    AVFilterContext* sink = nullptr;
-    const std::string args =
-        media::FormatText("video_size=%dx%d:pix_fmt=%d:time_base=1/%d:pixel_aspect=1/1",
-                          frame->width, frame->height, frame->format, AV_TIME_BASE);
-    if (!graph ||
-        ff::avfilter_graph_create_filter(&source, ff::avfilter_get_by_name("buffer"), "src",
-                                         args.c_str(), nullptr, graph) < 0 ||
-        ff::avfilter_graph_create_filter(&filter, ff::avfilter_get_by_name("pp"), "deinterlace",
-                                         "fd", nullptr, graph) < 0 ||
-        ff::avfilter_graph_create_filter(&sink, ff::avfilter_get_by_name("buffersink"), "out",
-                                         nullptr, nullptr, graph) < 0 ||
-        ff::avfilter_link(source, 0, filter, 0) < 0 || ff::avfilter_link(filter, 0, sink, 0) < 0 ||
-        ff::avfilter_graph_config(graph, nullptr) < 0) {
+    if (!graph) return false;
+    const auto fail = [&graph] {
       ff::avfilter_graph_free(&graph);
       return false;
+    };
+    const AVRational sar = frame->sample_aspect_ratio.num > 0 && frame->sample_aspect_ratio.den > 0
+                               ? frame->sample_aspect_ratio
+                               : AVRational{1, 1};
+    const std::string args = media::FormatText(
+        "video_size=%dx%d:pix_fmt=%d:time_base=1/%d:pixel_aspect=%d/%d", frame->width,
+        frame->height, frame->format, AV_TIME_BASE, sar.num, sar.den);
+    AVFilterContext* source = nullptr;
+    AVFilterContext* sink = nullptr;
+    if (ff::avfilter_graph_create_filter(&source, ff::avfilter_get_by_name("buffer"), "src",
+                                         args.c_str(), nullptr, graph) < 0)
+      return fail();
+    AVFilterContext* last = source;
+    // The picture leaves in the format it came in, whatever the filters take.
+    const char* formatName = ff::av_get_pix_fmt_name(static_cast<AVPixelFormat>(frame->format));
+    const std::string pixFmts = std::string("pix_fmts=") + (formatName ? formatName : "");
+    std::vector<TFilterStep> steps(chain);
+    steps.push_back({"format", pixFmts.c_str()});
+    for (const TFilterStep& step : steps) {
+      AVFilterContext* next = nullptr;
+      if (ff::avfilter_graph_create_filter(&next, ff::avfilter_get_by_name(step.name), step.name,
+                                           *step.args ? step.args : nullptr, nullptr, graph) < 0 ||
+          ff::avfilter_link(last, 0, next, 0) < 0)
+        return fail();
+      last = next;
     }
-    ist.deinterlacer = graph;
-    ist.deinterlaceSource = source;
-    ist.deinterlaceSink = sink;
-    ist.deinterlaceWidth = frame->width;
-    ist.deinterlaceHeight = frame->height;
-    ist.deinterlaceFormat = frame->format;
+    if (ff::avfilter_graph_create_filter(&sink, ff::avfilter_get_by_name("buffersink"), "out",
+                                         nullptr, nullptr, graph) < 0 ||
+        ff::avfilter_link(last, 0, sink, 0) < 0 || ff::avfilter_graph_config(graph, nullptr) < 0)
+      return fail();
+    filter.graph = graph;
+    filter.source = source;
+    filter.sink = sink;
+    filter.width = frame->width;
+    filter.height = frame->height;
+    filter.format = frame->format;
   }
-  if (!ist.deinterlaced) ist.deinterlaced = ff::av_frame_alloc();
-  if (!ist.deinterlaced ||
-      ff::av_buffersrc_add_frame_flags(ist.deinterlaceSource, frame, AV_BUFFERSRC_FLAG_KEEP_REF) < 0 ||
-      ff::av_buffersink_get_frame(ist.deinterlaceSink, ist.deinterlaced) < 0)
+  if (!filter.result) filter.result = ff::av_frame_alloc();
+  if (!filter.result ||
+      ff::av_buffersrc_add_frame_flags(filter.source, frame, AV_BUFFERSRC_FLAG_KEEP_REF) < 0 ||
+      ff::av_buffersink_get_frame(filter.sink, filter.result) < 0)
     return false;
-  // The deinterlaced picture takes the decoded one's place; its own times and flags stay.
+  // The filtered picture takes the decoded one's place; its own times and quality stay.
   const int64_t pts = frame->pts, bestEffort = frame->best_effort_timestamp;
   const int64_t duration = frame->pkt_duration;
   const int quality = frame->quality;
   ff::av_frame_unref(frame);
-  ff::av_frame_move_ref(frame, ist.deinterlaced);
+  ff::av_frame_move_ref(frame, filter.result);
   frame->pts = pts;
   frame->best_effort_timestamp = bestEffort;
   frame->pkt_duration = duration;
   frame->quality = quality;
-  frame->interlaced_frame = 0;
   return true;
 }
 

@@ -61,8 +61,8 @@ TTranscoder::~TTranscoder() {
   }
   for (TInputStream& ist : istreams_) {
     ff::av_frame_free(&ist.frame);
-    ff::av_frame_free(&ist.deinterlaced);
-    ff::avfilter_graph_free(&ist.deinterlacer);
+    FreePictureFilter(ist.deinterlacer);
+    FreePictureFilter(ist.turner);
     ff::swr_free(&ist.toS16);
     ff::av_freep(&ist.s16);
     ff::av_channel_layout_uninit(&ist.s16Layout);
@@ -96,8 +96,10 @@ void TTranscoder::SetUp() {
         ost.def->enc->chroma_sample_location = ist.st->codecpar->chroma_location;
       }
       SetUpEncoding(ost, ist);
-      // The source's encoder name does not describe the new stream.
+      // The source's encoder name does not describe the new stream, nor does a rotation tag the
+      // upright picture (muxers would write it as a display rotation).
       ff::av_dict_set(&ost.st->metadata, "encoder", nullptr, 0);
+      ff::av_dict_set(&ost.st->metadata, "rotate", nullptr, 0);
     }
   }
   // Decoders first: a subtitle encoder starts from its decoder's header.
@@ -129,6 +131,8 @@ void TTranscoder::BuildInputStreams() {
       ist.file = f;
       ist.index = static_cast<int>(k);
       ist.st = ic->streams[k];
+      if (ist.st->codecpar->codec_type == AVMEDIA_TYPE_VIDEO)
+        ist.shape = media::StreamPictureShape(ist.st);
       if (s_.rateEmu) ist.readStart = now;
     }
   }
@@ -263,8 +267,19 @@ void TTranscoder::SetUpStreamCopy(TOutputStreamRun& ost, TInputStream& ist) {
     out->codec_tag = 0;
   }
   if (in->codec_type == AVMEDIA_TYPE_VIDEO) {
-    if (sar.num) out->sample_aspect_ratio = sar;
+    // A copied picture is never turned: the sample aspect made for the upright picture goes back
+    // to the stored one, and the display rotation goes with the picture, so that it is seen as
+    // the source is.
+    if (sar.num)
+      out->sample_aspect_ratio = ist.shape.SidesSwapped() ? AVRational{sar.den, sar.num} : sar;
     ost.st->sample_aspect_ratio = out->sample_aspect_ratio;
+    size_t size = 0;
+    if (const uint8_t* matrix =
+            ff::av_stream_get_side_data(ist.st, AV_PKT_DATA_DISPLAYMATRIX, &size)) {
+      uint8_t* copy = ff::av_stream_new_side_data(ost.st, AV_PKT_DATA_DISPLAYMATRIX, size);
+      if (!copy) throw FFmpegException("av_mallocz fail");
+      std::memcpy(copy, matrix, size);
+    }
   }
   if (in->codec_type == AVMEDIA_TYPE_AUDIO &&
       ((in->codec_id == AV_CODEC_ID_MP3 && in->block_align == 1) ||
@@ -289,15 +304,17 @@ void TTranscoder::SetUpEncoding(TOutputStreamRun& ost, TInputStream& ist) {
       ost.leftBand = s_.frameLeftBand;
       ost.rightBand = s_.frameRightBand;
       ost.cropping = ost.topBand || ost.bottomBand || ost.leftBand || ost.rightBand;
-      ost.resampleWidth = in->width - ost.leftBand - ost.rightBand;
-      ost.resampleHeight = in->height - ost.topBand - ost.bottomBand;
+      // The pictures arrive turned upright (PreProcessFrame).
+      const int inWidth = ist.shape.UprightWidth(), inHeight = ist.shape.UprightHeight();
+      ost.resampleWidth = inWidth - ost.leftBand - ost.rightBand;
+      ost.resampleHeight = inHeight - ost.topBand - ost.bottomBand;
       ost.resamplePixFmt = in->format;
       ost.rescaling = ost.resampleWidth != enc->width || ost.resampleHeight != enc->height ||
                       ost.resamplePixFmt != enc->pix_fmt;
       const bool filters = !task_.outputSlots_[ost.file]->videoFilters.empty();
       if (!filters) {
-        ost.initialWidth = in->width;
-        ost.initialHeight = in->height;
+        ost.initialWidth = inWidth;
+        ost.initialHeight = inHeight;
         ost.initialBands[0] = ost.topBand;
         ost.initialBands[1] = ost.bottomBand;
         ost.initialBands[2] = ost.leftBand;
@@ -336,11 +353,13 @@ void TTranscoder::BuildFilterGraph(TOutputStreamRun& ost, TInputStream& ist) {
     media::TakeLibraryError();
     ost.graph = ff::avfilter_graph_alloc();
     if (!ost.graph) throw FFmpegException("Cannot allocate filter graph");
-    const AVRational sar = ist.st->sample_aspect_ratio.num ? ist.st->sample_aspect_ratio
-                                                           : in->sample_aspect_ratio;
+    // The pictures arrive turned upright, with the upright picture's sample aspect, so that the
+    // chain's scaling keeps the shape they are seen in.
+    const int inWidth = ist.shape.UprightWidth(), inHeight = ist.shape.UprightHeight();
+    const AVRational sar = ist.shape.UprightSampleAspect();
     const std::string sourceArgs = media::FormatText(
-        "video_size=%dx%d:pix_fmt=%d:time_base=1/%d:pixel_aspect=%d/%d", in->width, in->height,
-        in->format, AV_TIME_BASE, sar.num, sar.den ? sar.den : 1);
+        "video_size=%dx%d:pix_fmt=%d:time_base=1/%d:pixel_aspect=%d/%d", inWidth, inHeight,
+        in->format, AV_TIME_BASE, sar.num, sar.den);
     check(ff::avfilter_graph_create_filter(&ost.filterSource, ff::avfilter_get_by_name("buffer"),
                                            "src", sourceArgs.c_str(), nullptr, ost.graph),
           "buffer");
@@ -358,8 +377,8 @@ void TTranscoder::BuildFilterGraph(TOutputStreamRun& ost, TInputStream& ist) {
     check(ff::avfilter_link(format, 0, ost.filterSink, 0), "avfilter_link");
 
     AVFilterContext* last = ost.filterSource;
-    const int croppedWidth = in->width - ost.leftBand - ost.rightBand;
-    const int croppedHeight = in->height - ost.topBand - ost.bottomBand;
+    const int croppedWidth = inWidth - ost.leftBand - ost.rightBand;
+    const int croppedHeight = inHeight - ost.topBand - ost.bottomBand;
     const int flags = task_.genericOptions_->ScalerFlags();
     if (ost.cropping) {
       AVFilterContext* crop = nullptr;

@@ -11,6 +11,7 @@
 #include "media/ffapi.h"
 #include "media/ffloader.h"
 #include "media/ffutils.h"
+#include "media/pictureshape.h"
 #include "media/unicodeprotocol.h"
 
 namespace engine {
@@ -287,14 +288,13 @@ bool TCustomFFmpeg::OpenInput(const std::string& fileName) {
     const AVCodecParameters* par = st->codecpar;
     switch (par->codec_type) {
       case AVMEDIA_TYPE_VIDEO: {
-        s.frameWidth = par->width;
-        s.frameHeight = par->height;
-        AVRational sar = st->sample_aspect_ratio.num ? st->sample_aspect_ratio
-                                                     : par->sample_aspect_ratio;
-        double ratio = sar.num && sar.den ? av_q2d(sar) : 0.0;
-        if (ratio == 0.0) ratio = 1.0;
-        s.frameAspectRatio =
-            par->height != 0 ? static_cast<float>(ratio * par->width / par->height) : 0.0f;
+        // The run turns a rotated picture upright before anything else sees it: the frame size
+        // (which crop bands are checked against) and the display aspect are the upright
+        // picture's.
+        const media::TPictureShape shape = media::StreamPictureShape(st);
+        s.frameWidth = shape.UprightWidth();
+        s.frameHeight = shape.UprightHeight();
+        s.frameAspectRatio = static_cast<float>(shape.DisplayAspect());
         if (par->width * par->height == 0 && s.frameAspectRatio == 0) s.frameAspectRatio = 4.0f / 3;
         s.framePixFmt = par->format < 0 ? 0 : par->format;
         const AVRational codecRate = st->avg_frame_rate;

@@ -1,9 +1,10 @@
 // TTranscoder: one run of a task. It builds the run-time tables (which input stream feeds which
 // output stream, copied or re-encoded), opens the run's encoders and decoders, writes the output
 // headers, reads packets in the order that keeps the outputs in step, decodes, converts and encodes
-// them (audio through 16-bit interleaved samples, video through crop, scale or the filter graph),
-// writes them through each stream's bitstream filters, reports progress, and at the end drains the
-// decoders and encoders and writes the trailers. A stop request ends the reading; what was read is
+// them (audio through 16-bit interleaved samples, video turned upright when its stream asks for a
+// display rotation, then through crop, scale or the filter graph), writes them through each
+// stream's bitstream filters, reports progress, and at the end drains the decoders and encoders
+// and writes the trailers. A stop request ends the reading; what was read is
 // still flushed and finalised, so a stopped output is complete. Failures raise FFmpegException.
 // The destructor closes every codec the run opened (under the codec lock) and frees the tables.
 // Used by TCustomFFmpeg only, on the thread that runs the task.
@@ -13,12 +14,14 @@
 #include <cstdint>
 #include <cstdio>
 #include <deque>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
 #include "engine/customffmpeg.h"
 #include "media/ffapi.h"
 #include "media/pictureconverter.h"
+#include "media/pictureshape.h"
 #include "media/previewer.h"
 
 namespace engine {
@@ -27,6 +30,21 @@ namespace engine {
 int64_t RunClock();
 
 class TTranscoder {
+  // One step of a picture filter chain: a filter of the media library and its option text.
+  struct TFilterStep {
+    const char* name;
+    const char* args;
+  };
+  // A short filter chain run on one input stream's decoded pictures in place (the deinterlacer,
+  // the upright turn), made anew when the picture's size or format changes.
+  struct TPictureFilter {
+    AVFilterGraph* graph = nullptr;
+    AVFilterContext* source = nullptr;
+    AVFilterContext* sink = nullptr;
+    int width = 0, height = 0, format = -1;
+    AVFrame* result = nullptr;
+  };
+
  public:
   explicit TTranscoder(TCustomFFmpeg& task);
   ~TTranscoder();
@@ -57,12 +75,10 @@ class TTranscoder {
     AVChannelLayout s16Layout{};
     uint8_t* s16 = nullptr;
     unsigned s16Size = 0;
-    // Deinterlacing: a one-filter graph for pictures of this size and format.
-    AVFilterGraph* deinterlacer = nullptr;
-    AVFilterContext* deinterlaceSource = nullptr;
-    AVFilterContext* deinterlaceSink = nullptr;
-    int deinterlaceWidth = 0, deinterlaceHeight = 0, deinterlaceFormat = -1;
-    AVFrame* deinterlaced = nullptr;
+    // A video stream's pictures as they are meant to be seen: a rotated one is turned upright
+    // before anything else (hook, crop, scale, filters) sees it.
+    media::TPictureShape shape;
+    TPictureFilter deinterlacer, turner;
   };
 
   struct TOutputStreamRun {
@@ -167,10 +183,17 @@ class TTranscoder {
   int64_t RecordingLimit() const;  // start + recording time, µs; INT64_MAX without limit
 
   // ---- frame hooks (hooks.cpp) ----
-  // Every decoded picture, before it is encoded: deinterlacing, then the custom hook or the
-  // plug-ins, on the picture in place.
+  // Every decoded picture, before it is encoded: deinterlacing (on the stored rows, where the
+  // fields are), the turn upright, then the custom hook or the plug-ins, on the picture in place.
   void PreProcessFrame(TInputStream& ist);
   bool Deinterlace(TInputStream& ist);
+  // Raises "Cannot turn the picture upright" when the turning filters cannot run.
+  void TurnUpright(TInputStream& ist);
+  // The picture through the chain (made for its size and format when needed); false leaves the
+  // picture as it was. The picture keeps its own times.
+  static bool FilterInPlace(TPictureFilter& filter, AVFrame* frame,
+                            std::initializer_list<TFilterStep> chain);
+  static void FreePictureFilter(TPictureFilter& filter);
   void CustomHook(TInputStream& ist);
   void SwitchHookOff();
   // The picture handed to the encoder, with its output time in µs.

@@ -19,6 +19,7 @@
 #include "media/ffloader.h"
 #include "media/fflogger.h"
 #include "media/ffutils.h"
+#include "media/pictureshape.h"
 #include "media/unicodeprotocol.h"
 
 namespace media {
@@ -191,6 +192,9 @@ void ReadStreamTimes(const AVStream* st, Info& info) {
 }
 
 // The codec library's one-line description of a stream's codec parameters (as for decoding).
+// A video picture seen turned or stretched gets its rotation and display size after its size
+// (and the sample and display aspects the library prints with it): "640x360 [SAR 1:1 DAR 16:9],
+// rotated 90°, display 360x640".
 std::string CodecDescription(const AVStream* st) {
   AVCodecContext* ctx = ff::avcodec_alloc_context3(nullptr);
   if (!ctx) return "";
@@ -198,7 +202,24 @@ std::string CodecDescription(const AVStream* st) {
   if (ff::avcodec_parameters_to_context(ctx, st->codecpar) >= 0)
     ff::avcodec_string(buffer, sizeof buffer, ctx, 0);
   ff::avcodec_free_context(&ctx);
-  return buffer;
+  std::string text = buffer;
+  if (st->codecpar->codec_type != AVMEDIA_TYPE_VIDEO) return text;
+
+  const TPictureShape shape = StreamPictureShape(st);
+  std::string seen;
+  if (shape.Rotation != 0) seen += FormatText(", rotated %d°", shape.Rotation);
+  if (shape.DisplayWidth() != shape.Width || shape.DisplayHeight() != shape.Height)
+    seen += FormatText(", display %dx%d", shape.DisplayWidth(), shape.DisplayHeight());
+  if (seen.empty()) return text;
+  const std::string size = FormatText(", %dx%d", shape.Width, shape.Height);
+  size_t at = text.find(size);
+  if (at == std::string::npos) return text + seen;
+  at += size.size();
+  if (text.compare(at, 6, " [SAR ") == 0) {
+    const size_t close = text.find(']', at);
+    if (close != std::string::npos) at = close + 1;
+  }
+  return text.insert(at, seen);
 }
 
 }  // namespace
@@ -429,6 +450,14 @@ void TCustomAVProbe::GetVideoStreamInfo(int index, TVideoStreamInfo& info) {
   info.PixelFormat = par->format;
   info.FrameRateNum = st->r_frame_rate.num;
   info.FrameRateDen = st->r_frame_rate.den;
+  const TPictureShape shape = StreamPictureShape(st);
+  info.Rotation = shape.Rotation;
+  info.SampleAspectNum = shape.SampleAspect.num;
+  info.SampleAspectDen = shape.SampleAspect.den;
+  info.UprightWidth = shape.UprightWidth();
+  info.UprightHeight = shape.UprightHeight();
+  info.DisplayWidth = shape.DisplayWidth();
+  info.DisplayHeight = shape.DisplayHeight();
 }
 
 bool TCustomAVProbe::StreamIsOfType(int index, int mediaType) {

@@ -61,6 +61,13 @@ struct TVideoStreamInfo {
   int PixelFormat = -1;              // AVPixelFormat
   int FrameRateNum = -1;             // the stream's base frame rate (r_frame_rate)
   int FrameRateDen = -1;
+  // How the picture is meant to be seen (media/pictureshape.h): the clockwise turn of its display
+  // matrix (0, 90, 180 or 270), the sample aspect of its stored pixels (1:1 when the stream
+  // gives none), the picture turned upright, and the size it is seen at.
+  int Rotation = -1;
+  int SampleAspectNum = -1, SampleAspectDen = -1;
+  int UprightWidth = -1, UprightHeight = -1;
+  int DisplayWidth = -1, DisplayHeight = -1;
 };
 
 class TCustomAVProbe : public TFFBaseComponent {
@@ -94,7 +101,9 @@ class TCustomAVProbe : public TFFBaseComponent {
   std::string FileName();
   // The short name of the file's demuxer ("mov,mp4,m4a,3gp,3g2,mj2", "mp3", ...).
   std::string FormatName();
-  // The multi-line description, each line ended by CR LF; "" with no file.
+  // The multi-line description, each line ended by CR LF; "" with no file. A video stream whose
+  // picture is seen turned or stretched says so after its size: ", rotated 90°" and
+  // ", display 360x640".
   std::string FileInfoText();
 
   const std::string& LastErrMsg() const { return lastErrMsg_; }

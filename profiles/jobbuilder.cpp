@@ -4,6 +4,7 @@
 #include <climits>
 #include <cmath>
 #include <cstdlib>
+#include <numeric>
 #include <optional>
 #include <stdexcept>
 #include <string_view>
@@ -160,30 +161,74 @@ void ApplyH264Extras(const TProfileValues& para, engine::TOutputOptions& output)
   output.ExtOptions = output.ExtOptions.empty() ? lines : output.ExtOptions + "\n" + lines;
 }
 
-// Per-side paddings that fit a srcW x srcH picture inside W x H keeping its shape: the vertical
-// pair for a relatively wider source, the horizontal pair for a taller one. Always even.
+// The source as it is seen. Its upright pixels become display pixels by the factors
+// sx = DisplayWidth / Width and sy = DisplayHeight / Height (both 1 for square pixels), kept as
+// reduced fractions so that shapes compare exactly.
+class TSeenSource {
+ public:
+  explicit TSeenSource(const TJobSource& src)
+      : width_(src.Width), height_(src.Height) {
+    const int dw = src.DisplayWidth > 0 ? src.DisplayWidth : src.Width;
+    const int dh = src.DisplayHeight > 0 ? src.DisplayHeight : src.Height;
+    Reduce(dw, src.Width, sxNum_, sxDen_);
+    Reduce(dh, src.Height, syNum_, syDen_);
+  }
+  int Width() const { return width_; }
+  int Height() const { return height_; }
+  // The display size of the source, the target of an "as source" frame size.
+  int DisplayWidth() const { return ClampToInt(int64_t{width_} * sxNum_ / sxDen_); }
+  int DisplayHeight() const { return ClampToInt(int64_t{height_} * syNum_ / syDen_); }
+  // A w x h part of the upright picture as seen, both sides scaled alike: only its shape counts.
+  // Square pixels give w x h itself.
+  int64_t ShapeWidth(int w) const { return int64_t{w} * sxNum_ * syDen_; }
+  int64_t ShapeHeight(int h) const { return int64_t{h} * syNum_ * sxDen_; }
+  // The upright pixels a w x h part keeps of its width (or height) when it is cut to the
+  // target's W:H shape as seen, truncated.
+  int64_t WidthOfShape(int h, int W, int H) const {
+    return int64_t{h} * syNum_ * sxDen_ * W / (int64_t{syDen_} * sxNum_ * H);
+  }
+  int64_t HeightOfShape(int w, int W, int H) const {
+    return int64_t{w} * sxNum_ * syDen_ * H / (int64_t{sxDen_} * syNum_ * W);
+  }
+
+ private:
+  static void Reduce(int64_t num, int64_t den, int64_t& outNum, int64_t& outDen) {
+    if (num <= 0 || den <= 0) num = den = 1;
+    const int64_t g = std::gcd(num, den);
+    outNum = num / g;
+    outDen = den / g;
+  }
+  int width_, height_;
+  int64_t sxNum_ = 1, sxDen_ = 1, syNum_ = 1, syDen_ = 1;
+};
+
+// Per-side paddings that fit a picture of the shape shapeW x shapeH inside W x H keeping its
+// shape: the vertical pair for a relatively wider picture, the horizontal pair for a taller one.
+// Always even.
 struct TPaddings {
   int vertical = 0;    // top = bottom
   int horizontal = 0;  // left = right
 };
-TPaddings FitPaddings(int srcW, int srcH, int W, int H) {
+TPaddings FitPaddings(int64_t shapeW, int64_t shapeH, int W, int H) {
   TPaddings p;
-  if (srcW <= 0 || srcH <= 0 || W <= 0 || H <= 0) return p;
-  // srcW / W against srcH / H, compared exactly.
-  const int64_t wide = int64_t{srcW} * H, tall = int64_t{srcH} * W;
+  if (shapeW <= 0 || shapeH <= 0 || W <= 0 || H <= 0) return p;
+  // shapeW / W against shapeH / H, compared exactly.
+  const int64_t wide = shapeW * H, tall = shapeH * W;
   if (wide > tall) {
-    const int64_t fitted = int64_t{srcH} * W / srcW;  // the source's height scaled to width W
+    const int64_t fitted = shapeH * W / shapeW;  // the picture's height scaled to width W
     p.vertical = 2 * ClampToInt((H - 2 * (fitted / 2)) / 4);
   } else if (wide < tall) {
-    const int64_t fitted = int64_t{srcW} * H / srcH;
+    const int64_t fitted = shapeW * H / shapeH;
     p.horizontal = 2 * ClampToInt((W - 2 * (fitted / 2)) / 4);
   }
   return p;
 }
 
-// The zoom geometries. W x H is the target size; F collects the zoom's filter text.
+// The zoom geometries, fitted to the picture as it is seen. W x H is the target size; F collects
+// the zoom's filter text. Crop bands and the row's crop are in the upright picture's pixels.
 void ApplyZoom(const TJobSource& src, int W, int H, engine::TOutputOptions& output,
                std::string& F) {
+  const TSeenSource seen(src);
   const int srcW = src.Width, srcH = src.Height;
   const bool rowCrop =
       src.CropTop > 0 || src.CropBottom > 0 || src.CropLeft > 0 || src.CropRight > 0;
@@ -202,8 +247,9 @@ void ApplyZoom(const TJobSource& src, int W, int H, engine::TOutputOptions& outp
     // Scale the (row-cropped) source to fit inside the target keeping its shape, pad the rest
     // black. The fit is that of the picture left after the crop, so a crop that changes the
     // shape is not stretched back to the uncropped source's shape.
-    const TPaddings pad = FitPaddings(srcW - src.CropLeft - src.CropRight,
-                                      srcH - src.CropTop - src.CropBottom, W, H);
+    const int cw = srcW - src.CropLeft - src.CropRight;
+    const int ch = srcH - src.CropTop - src.CropBottom;
+    const TPaddings pad = FitPaddings(seen.ShapeWidth(cw), seen.ShapeHeight(ch), W, H);
     const int w = W - 2 * pad.horizontal, h = H - 2 * pad.vertical;
     output.AspectRatio = Aspect(w, h);
     const std::string padText = "pad=" + std::to_string(W) + ":" + std::to_string(H) + ":" +
@@ -213,8 +259,7 @@ void ApplyZoom(const TJobSource& src, int W, int H, engine::TOutputOptions& outp
       // The row's crop runs in the filter chain (the engine's own bands stay 0), so the scale to
       // w x h comes after it and the frame size is left to the chain.
       F = "crop=x=" + std::to_string(src.CropLeft) + ":y=" + std::to_string(src.CropTop) +
-          ":w=" + std::to_string(srcW - src.CropLeft - src.CropRight) +
-          ":h=" + std::to_string(srcH - src.CropTop - src.CropBottom) + ",scale=" +
+          ":w=" + std::to_string(cw) + ":h=" + std::to_string(ch) + ",scale=" +
           std::to_string(w) + ":" + std::to_string(h) + "," + padText;
     } else {
       output.FrameSize = Size(w, h);
@@ -228,11 +273,11 @@ void ApplyZoom(const TJobSource& src, int W, int H, engine::TOutputOptions& outp
     const int ch = srcH - src.CropTop - src.CropBottom;
     int sides = 0, ends = 0;
     if (cw > 0 && ch > 0 && W > 0 && H > 0) {
-      const int64_t wide = int64_t{cw} * H, tall = int64_t{ch} * W;
+      const int64_t wide = seen.ShapeWidth(cw) * H, tall = seen.ShapeHeight(ch) * W;
       if (wide > tall)
-        sides = Even(ClampToInt((cw - int64_t{ch} * W / H) / 2));
+        sides = Even(ClampToInt((cw - seen.WidthOfShape(ch, W, H)) / 2));
       else if (wide < tall)
-        ends = Even(ClampToInt((ch - int64_t{cw} * H / W) / 2));
+        ends = Even(ClampToInt((ch - seen.HeightOfShape(cw, W, H)) / 2));
     }
     output.CropLeft = src.CropLeft + sides;
     output.CropRight = src.CropRight + sides;
@@ -243,7 +288,7 @@ void ApplyZoom(const TJobSource& src, int W, int H, engine::TOutputOptions& outp
   } else if (src.Zoom == "center") {
     // Keep the whole picture centred on a black target: the engine scales it to fit, the pad
     // filter centres it.
-    const TPaddings pad = FitPaddings(srcW, srcH, W, H);
+    const TPaddings pad = FitPaddings(seen.ShapeWidth(srcW), seen.ShapeHeight(srcH), W, H);
     output.FrameSize = Size(W - 2 * pad.horizontal, H - 2 * pad.vertical);
     output.AspectRatio = Aspect(W, H);
     F = "pad=" + std::to_string(W) + ":" + std::to_string(H) + ":" +
@@ -325,7 +370,9 @@ void BuildJobOptions(const std::string& settingsFile, const std::string& formatF
   for (const char* container : kContainerFormats)
     if (formatLower == container) output.FileFormat = format;
 
-  const int srcW = source.Width, srcH = source.Height;
+  // "As source" and an unreadable side take the size the source is seen at.
+  const TSeenSource seen(source);
+  const int srcW = seen.DisplayWidth(), srcH = seen.DisplayHeight();
   int W = srcW, H = srcH;
   const std::string size = para.Get("paraVideoSize", "null");
   if (size != kAsSource) {
@@ -363,6 +410,12 @@ void BuildJobOptions(const std::string& settingsFile, const std::string& formatF
     std::string dar = discAspect;
     dar[dar.find(':')] = '/';
     if (!F.empty()) F += ",setdar=" + dar;
+  } else if (!F.empty()) {
+    // A chain hands its pictures on with the samples its scaling derived from the source's,
+    // which the even rounding of the picture area (and a source of non-square pixels) leaves
+    // slightly off square. The zoom made the picture its seen shape in square pixels: a device
+    // output says so.
+    F += ",setsar=1";
   }
   if (!F.empty())
     output.VideoFilters = output.VideoFilters.empty() ? F : output.VideoFilters + "," + F;

@@ -16,9 +16,15 @@ namespace profiles {
 struct TJobSource {
   // The probe found at least one video stream.
   bool HasVideo = false;
-  // Width, height and bit rate (bits per second; 0 = unknown) of the first video stream.
+  // The first video stream's picture turned upright (the engine turns a rotated source before
+  // anything else): the pixels the row's crop and the engine's crop bands count in.
   int Width = 0;
   int Height = 0;
+  // The size that picture is seen at, its pixels stretched by their sample aspect; 0 = the same
+  // as Width x Height (square pixels).
+  int DisplayWidth = 0;
+  int DisplayHeight = 0;
+  // Bit rate of the first video stream, bits per second; 0 = unknown.
   int64_t VideoBitrate = 0;
   // The row's zoom: "full", "lbox", "pan" or "center"; any other text sets no geometry.
   std::string Zoom;
@@ -43,6 +49,10 @@ inline constexpr char kFrameSizeQuestionTitle[] = "Warning";
 // encoders) with no stored video encoder throws std::runtime_error for a source with video,
 // whose output would otherwise have no video. Disc targets keep the disc's display aspect (4:3,
 // or 16:9 at the DVD's wide size) whatever the zoom.
+// The zoom geometries fit the picture as it is seen (its display size); the crop bands they set
+// are in the upright picture's pixels. A device output has square pixels: a zoom's filter chain
+// ends with "setsar=1" (a disc's with its "setdar"). An "as source" frame size is the source's
+// display size.
 void BuildJobOptions(const std::string& settingsFile, const std::string& formatFile, int code,
                      const TJobSource& source, engine::TOutputOptions& output,
                      engine::TInputOptions& input);

@@ -108,8 +108,8 @@ std::vector<uint8_t> DecodeFrame(const std::string& file, const std::string& cha
   filters += "select=eq(n\\," + std::to_string(index) + ")";
   std::string bytes;
   const int status = testsupport::RunTool(
-      {"ffmpeg", "-nostdin", "-v", "error", "-i", file, "-vf", filters, "-frames:v", "1", "-f",
-       "rawvideo", "-pix_fmt", "rgb24", "-"},
+      {"ffmpeg", "-nostdin", "-v", "error", "-noautorotate", "-i", file, "-vf", filters,
+       "-frames:v", "1", "-f", "rawvideo", "-pix_fmt", "rgb24", "-"},
       &bytes, nullptr);
   if (status != 0 || bytes.size() != static_cast<size_t>(width) * height * 3) return {};
   return std::vector<uint8_t>(bytes.begin(), bytes.end());

@@ -123,9 +123,9 @@ struct TBatchRig {
   std::unique_ptr<platform::ISleepInhibitor> previousInhibitor_;
 };
 
-// Frame `index` of a file's first video stream after the ffmpeg tool's filter chain `chain`
-// ("" = none), as packed RGB24 bytes of width x height; empty when the tool failed or the
-// picture has another size.
+// Frame `index` of a file's first video stream as stored (a display rotation is not applied)
+// after the ffmpeg tool's filter chain `chain` ("" = none), as packed RGB24 bytes of width x
+// height; empty when the tool failed or the picture has another size.
 std::vector<uint8_t> DecodeFrame(const std::string& file, const std::string& chain, int index,
                                  int width, int height);
 // PSNR in dB of two pictures of the same size (bytes compared one by one); 99 when equal.

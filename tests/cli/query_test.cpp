@@ -271,9 +271,15 @@ TEST(CliQuery, WrongCommandLinesAreRefused) {
 }
 
 // Every stream of the sample files as an independent reader sees it: kind, codec, picture size,
-// frame rate, sample rate, channels, language; the file's format, size, duration and title.
+// rotation and sample aspect, frame rate, sample rate, channels, language; the file's format,
+// size, duration and title. The size a picture is seen at is the file's known one.
 TEST(CliInfo, JsonAgreesWithIndependentReader) {
-  for (const char* name : {"av.mp4", "audio.mp3", "multi.mkv"}) {
+  const std::map<std::string, std::pair<int, int>> seenSizes = {{"av.mp4", {320, 240}},
+                                                                {"audio.mp3", {0, 0}},
+                                                                {"multi.mkv", {320, 240}},
+                                                                {"phone90.mp4", {360, 640}},
+                                                                {"pal_wide.mp4", {1024, 576}}};
+  for (const auto& [name, seen] : seenSizes) {
     SCOPED_TRACE(name);
     const std::string file = Fixture(name);
     const TRun run = Kvc({"info", "--json", file});
@@ -304,6 +310,10 @@ TEST(CliInfo, JsonAgreesWithIndependentReader) {
       if (probe.CodecType(i) == "video") {
         EXPECT_EQ(stream["width"], probe.Width(i));
         EXPECT_EQ(stream["height"], probe.Height(i));
+        EXPECT_EQ(stream["rotation"], probe.Rotation(i));
+        EXPECT_EQ(stream["sample_aspect"], probe.SampleAspect(i));
+        EXPECT_EQ(stream["display_width"], seen.first);
+        EXPECT_EQ(stream["display_height"], seen.second);
         const std::string rate = expected.at("r_frame_rate");
         const size_t slash = rate.find('/');
         EXPECT_NEAR(stream["frame_rate"].get<double>(),
@@ -333,6 +343,12 @@ TEST(CliInfo, TextDescribesTheStreams) {
   for (const char* part : {"Duration: 00:00:02.000", "Stream #0", "Video: h264", "320x240",
                            "25 fps", "Stream #1", "Audio: aac", "44100 Hz", "stereo"})
     EXPECT_NE(run.out.find(part), std::string::npos) << part << "\n" << run.out;
+  // A phone's portrait clip says how it is seen.
+  const TRun phone = Kvc({"info", Fixture("phone90.mp4")});
+  ASSERT_EQ(phone.status, 0) << phone.err;
+  EXPECT_NE(phone.out.find("640x360 [SAR 1:1 DAR 16:9], rotated 90°, display 360x640"),
+            std::string::npos)
+      << phone.out;
 }
 
 // A file that is no media and one that does not exist among good ones: each bad file is named on

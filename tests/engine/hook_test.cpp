@@ -93,6 +93,47 @@ TEST(Hook, ThePaintedPatternIsInTheOutput) {
   }
 }
 
+TEST(Hook, ARotatedSourceReachesTheHookAndThePreviewsUpright) {
+  // phone90.mp4: stored 640x360, seen 360x640 with the red quarter at the top right.
+  testsupport::TempDir dir;
+  TCustomFFmpeg task;
+  Prepare(task, Fixture("phone90.mp4"), dir.File("out.mkv"));
+  int hooked = 0, previews = 0;
+  task.HookCallback = [&](TCustomFFmpeg*, media::TBitmap& bitmap, int, int64_t, bool&, bool&) {
+    ASSERT_EQ(bitmap.Width(), 360);
+    ASSERT_EQ(bitmap.Height(), 640);
+    const uint8_t* marker = bitmap.ScanLine(160) + 270 * 3;  // B, G, R
+    EXPECT_GT(marker[2], 200);
+    EXPECT_LT(marker[1], 60);
+    ++hooked;
+    PaintCorner(bitmap);
+  };
+  task.PreviewCallback = [&](TCustomFFmpeg*, const media::TBitmap& bitmap, int64_t, int) {
+    EXPECT_EQ(bitmap.Width(), 360);
+    EXPECT_EQ(bitmap.Height(), 640);
+    ++previews;
+  };
+  task.SetPreviewFlags(false, true);
+  RunToEnd(task);
+  EXPECT_EQ(hooked, 25);
+  EXPECT_GE(previews, 1);
+  // The corner painted on the upright picture is the output's top left: the output is stored
+  // upright and carries no rotation.
+  const testsupport::FFprobe probe(dir.File("out.mkv"));
+  ASSERT_TRUE(probe.Ok()) << probe.Errors();
+  EXPECT_EQ(probe.Width(0), 360);
+  EXPECT_EQ(probe.Height(0), 640);
+  EXPECT_FALSE(probe.HasDisplayMatrix(0));
+  const std::string frames = DecodeFrames(dir.File("out.mkv"), "rgb24");
+  ASSERT_EQ(frames.size(), 25u * 360 * 640 * 3);
+  const auto pixel = [&](int x, int y, int c) {
+    return int(uint8_t(frames[(size_t(y) * 360 + x) * 3 + c]));
+  };
+  for (int c = 0; c < 3; ++c) EXPECT_GE(pixel(8, 8, c), 250);
+  EXPECT_GT(pixel(270, 160, 0), 200);
+  EXPECT_LT(pixel(270, 160, 1), 60);
+}
+
 TEST(Hook, UpdateFalseOrAFailingHandlerLeavesTheDecodedFrame) {
   // Odd frames: the handler paints but answers Update = false; even frames: it paints and throws.
   testsupport::TempDir dir;

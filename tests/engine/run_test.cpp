@@ -279,28 +279,56 @@ TEST(Run, AudioSyncFillsALateStartWithSilence) {
 }
 
 TEST(Run, CropBandsAndVideoFilters) {
+  // A rotated source (phone90.mp4: stored 640x360, seen 360x640) is cropped, scaled and filtered
+  // upright, and its output carries no rotation.
   const struct {
     TOptions options;
     int width, height;
+    const char* input = "av.mp4";
+    int frames = 50;
   } cases[] = {
       {{{"croptop", "20"}, {"cropbottom", "20"}}, 320, 200},
       {{{"cropleft", "40"}, {"s", "160x120"}}, 160, 120},
       {{{"vf", "pad=iw+80:ih+60"}}, 400, 300},
       {{{"croptop", "40"}, {"vf", "pad=iw:ih+40"}}, 320, 240},
+      {{}, 360, 640, "phone90.mp4", 25},
+      {{{"croptop", "400"}}, 360, 240, "phone90.mp4", 25},
+      {{{"cropleft", "40"}, {"s", "160x320"}}, 160, 320, "phone90.mp4", 25},
+      {{{"vf", "pad=iw+40:ih"}}, 400, 640, "phone90.mp4", 25},
+      {{}, 640, 360, "phone180.mp4", 25},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.width);
+    SCOPED_TRACE(std::string(c.input) + " " + std::to_string(c.width));
     testsupport::TempDir dir;
     TOptions options = c.options;
     options.push_back({"vcodec", "mpeg4"});
-    const TRunResult run = RunTask(Fixture("av.mp4"), options, dir.File("out.mp4"));
+    const TRunResult run = RunTask(Fixture(c.input), options, dir.File("out.mp4"));
     ASSERT_TRUE(run.finished) << run.error;
     const testsupport::FFprobe probe(dir.File("out.mp4"), true);
     ASSERT_TRUE(probe.Ok()) << probe.Errors();
     const size_t video = StreamOf(probe, "video");
     EXPECT_EQ(probe.Width(video), c.width);
     EXPECT_EQ(probe.Height(video), c.height);
-    EXPECT_EQ(probe.NbReadFrames(video), 50);
+    EXPECT_EQ(probe.NbReadFrames(video), c.frames);
+    EXPECT_FALSE(probe.HasDisplayMatrix(video));
+    // Every picture arrives in the size the run was set up for.
+    EXPECT_EQ(run.LogLine("frame size changed"), "");
+  }
+}
+
+TEST(Run, AStreamCopyKeepsTheSourcesRotation) {
+  // The copied picture is not turned, so it keeps the display matrix that shows it upright.
+  for (const auto& [input, rotation] : {std::pair{"phone90.mp4", 90}, {"phone180.mp4", 180}}) {
+    SCOPED_TRACE(input);
+    testsupport::TempDir dir;
+    const TRunResult run = RunTask(Fixture(input), {{"vcodec", "copy"}}, dir.File("out.mp4"));
+    ASSERT_TRUE(run.finished) << run.error;
+    const testsupport::FFprobe probe(dir.File("out.mp4"));
+    ASSERT_TRUE(probe.Ok()) << probe.Errors();
+    EXPECT_EQ(probe.Width(0), 640);
+    EXPECT_EQ(probe.Height(0), 360);
+    EXPECT_EQ(probe.Rotation(0), rotation);
+    EXPECT_EQ(probe.SampleAspect(0), "1:1");
   }
 }
 

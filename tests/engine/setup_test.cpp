@@ -51,6 +51,28 @@ TEST_F(Setup, OpenInputTakesTheInputsPropertiesIntoTheState) {
   EXPECT_EQ(task.InputCount(), 1);
 }
 
+TEST_F(Setup, OpenInputTakesTheUprightPictureIntoTheState) {
+  // The run turns a rotated picture before anything else sees it; the state's frame and aspect,
+  // which the crop bands and the encoder's sample aspect are made from, are the upright one's.
+  const struct {
+    const char* file;
+    int width, height;
+    double aspect;
+  } cases[] = {{"phone90.mp4", 360, 640, 9.0 / 16},
+               {"phone180.mp4", 640, 360, 16.0 / 9},
+               {"pal_wide.mp4", 720, 576, 16.0 / 9}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    task.ResetState();
+    task.State().verbose = -1;
+    ASSERT_TRUE(task.OpenInput(Fixture(c.file))) << task.LastErrMsg;
+    EXPECT_EQ(task.State().frameWidth, c.width);
+    EXPECT_EQ(task.State().frameHeight, c.height);
+    EXPECT_NEAR(task.State().frameAspectRatio, c.aspect, 1e-6);
+    task.ReleaseAll();
+  }
+}
+
 TEST_F(Setup, OpenInputFailures) {
   // Each case leaves the task able to open the next input.
   const struct {

@@ -151,7 +151,13 @@ struct SampleFile {
   const char* timeStampLine;  // in the time zone the test sets (3 hours east of UTC); "" = none
   const char* videoRates;     // the rate parts of the first video stream's line
   std::vector<std::string> programLines;  // program line and its metadata block
+  // How the first video stream is seen: its clockwise turn, the size it is seen at (0: its
+  // stored size) and the part of its stream line from its size on ("": nothing said of it).
+  int rotation = 0;
+  int displayW = 0, displayH = 0;
+  const char* seen = "";
 };
+
 
 }  // namespace
 
@@ -188,6 +194,14 @@ TEST_F(AVProbe, MatchesIndependentReaderOnSampleFiles) {
        ", 25 fps, 25 tbr, 90k tbn, 50 tbc",
        {"Program 1 Probe Provider@Probe Service", "  Metadata:",
         "    service_name    : Probe Service", "    service_provider: Probe Provider"}},
+      {"phone90.mp4", "", "", "", 0, 0, 0, "", ", 25 fps, 25 tbr, 12800 tbn, 50 tbc", {}, 90,
+       360, 640, ", 640x360 [SAR 1:1 DAR 16:9], rotated 90°, display 360x640, "},
+      {"phone180.mp4", "", "", "", 0, 0, 0, "", ", 25 fps, 25 tbr, 12800 tbn, 50 tbc", {}, 180,
+       0, 0, ", 640x360 [SAR 1:1 DAR 16:9], rotated 180°, "},
+      {"pal_wide.mp4", "", "", "", 0, 0, 0, "", ", 25 fps, 25 tbr, 12800 tbn, 50 tbc", {}, 0,
+       1024, 576, ", 720x576 [SAR 64:45 DAR 16:9], display 1024x576, "},
+      {"hdv.mp4", "", "", "", 0, 0, 0, "", ", 25 fps, 25 tbr, 12800 tbn, 50 tbc", {}, 0, 1920,
+       1080, ", 1440x1080 [SAR 4:3 DAR 16:9], display 1920x1080, "},
   };
   const std::map<std::string, std::string> kTypeNames = {
       {"video", "Video"}, {"audio", "Audio"}, {"subtitle", "Subtitle"}, {"data", "Data"}};
@@ -268,6 +282,17 @@ TEST_F(AVProbe, MatchesIndependentReaderOnSampleFiles) {
         EXPECT_NEAR(v.DurationUS, durationUs, 1);
         EXPECT_EQ(v.BitRate, bitRate);
         EXPECT_EQ(v.Language, ref.StreamTag(i, "language"));
+        // How it is seen.
+        EXPECT_EQ(v.Rotation, ref.Rotation(i));
+        EXPECT_EQ(v.Rotation, s.rotation);
+        const std::string sar = ref.SampleAspect(i);
+        EXPECT_EQ(std::to_string(v.SampleAspectNum) + ":" + std::to_string(v.SampleAspectDen),
+                  sar.empty() || sar == "0:1" ? "1:1" : sar);
+        const bool sidesSwapped = s.rotation % 180 != 0;
+        EXPECT_EQ(v.UprightWidth, sidesSwapped ? ref.Height(i) : ref.Width(i));
+        EXPECT_EQ(v.UprightHeight, sidesSwapped ? ref.Width(i) : ref.Height(i));
+        EXPECT_EQ(v.DisplayWidth, s.displayW ? s.displayW : v.UprightWidth);
+        EXPECT_EQ(v.DisplayHeight, s.displayH ? s.displayH : v.UprightHeight);
       } else if (type == "audio") {
         TAudioStreamInfo a;
         probe.GetAudioStreamInfo(index, a);
@@ -331,6 +356,12 @@ TEST_F(AVProbe, MatchesIndependentReaderOnSampleFiles) {
       const std::string line = next();
       EXPECT_TRUE(line.starts_with(head)) << line << "\nexpected start: " << head;
       EXPECT_TRUE(line.ends_with(tail)) << line << "\nexpected end: " << tail;
+      if (ref.CodecType(i) == "video" && *s.seen) {
+        EXPECT_NE(line.find(s.seen), std::string::npos) << line << "\nexpected: " << s.seen;
+      } else {
+        EXPECT_EQ(line.find(", rotated "), std::string::npos) << line;
+        EXPECT_EQ(line.find(", display "), std::string::npos) << line;
+      }
       EXPECT_EQ(block(), ExpectedBlock(st, "  "));
     }
     EXPECT_EQ(n, lines.size());

@@ -163,6 +163,7 @@ struct TGeometryCase {
   const char* zoom;
   int cropTop, cropBottom, cropLeft, cropRight;  // the row's crop
   const char* expected;
+  int displayW = 0, displayH = 0;  // the size the source is seen at; 0: its pixels are square
 };
 
 TEST_F(JobBuilderTest, ZoomGeometries) {
@@ -172,15 +173,15 @@ TEST_F(JobBuilderTest, ZoomGeometries) {
       {"full passes the row crop to the engine", "320x240", 1920, 1080, "full", 10, 20, 30, 40,
        "vcodec=mpeg4 s=320x240 aspect=320:240 crop=10,20,30,40 an"},
       {"lbox wide source", "320x240", 1920, 1080, "lbox", 0, 0, 0, 0,
-       "vcodec=mpeg4 s=320x180 aspect=320:180 vf=pad=320:240:0:30 an"},
+       "vcodec=mpeg4 s=320x180 aspect=320:180 vf=pad=320:240:0:30,setsar=1 an"},
       {"lbox tall source", "320x240", 480, 640, "lbox", 0, 0, 0, 0,
-       "vcodec=mpeg4 s=180x240 aspect=180:240 vf=pad=320:240:70:0 an"},
+       "vcodec=mpeg4 s=180x240 aspect=180:240 vf=pad=320:240:70:0,setsar=1 an"},
       {"lbox source of the target size", "320x240", 320, 240, "lbox", 0, 0, 0, 0,
-       "vcodec=mpeg4 s=320x240 aspect=320:240 vf=pad=320:240:0:0 an"},
+       "vcodec=mpeg4 s=320x240 aspect=320:240 vf=pad=320:240:0:0,setsar=1 an"},
       {"lbox with a row crop fits the cropped picture and leaves the size to the chain", "320x240",
        1920, 1080, "lbox", 20, 20, 0, 0,
        "vcodec=mpeg4 aspect=320:172 "
-       "vf=crop=x=0:y=20:w=1920:h=1040,scale=320:172,pad=320:240:0:34 an"},
+       "vf=crop=x=0:y=20:w=1920:h=1040,scale=320:172,pad=320:240:0:34,setsar=1 an"},
       {"pan wide source cuts the sides", "320x240", 1920, 1080, "pan", 0, 0, 0, 0,
        "vcodec=mpeg4 s=320x240 aspect=320:240 crop=0,0,240,240 an"},
       {"pan 4:3 source cuts nothing", "320x240", 640, 480, "pan", 0, 0, 0, 0,
@@ -194,13 +195,47 @@ TEST_F(JobBuilderTest, ZoomGeometries) {
       {"pan into a wide target", "640x360", 640, 480, "pan", 0, 0, 0, 0,
        "vcodec=mpeg4 s=640x360 aspect=640:360 crop=60,60,0,0 an"},
       {"center larger source scales down, then pads", "320x240", 1920, 1080, "center", 0, 0, 0,
-       0, "vcodec=mpeg4 s=320x180 aspect=320:240 vf=pad=320:240:0:30:black an"},
+       0, "vcodec=mpeg4 s=320x180 aspect=320:240 vf=pad=320:240:0:30:black,setsar=1 an"},
       {"center smaller source of the same shape", "320x240", 160, 120, "center", 0, 0, 0, 0,
-       "vcodec=mpeg4 s=320x240 aspect=320:240 vf=pad=320:240:0:0:black an"},
+       "vcodec=mpeg4 s=320x240 aspect=320:240 vf=pad=320:240:0:0:black,setsar=1 an"},
       {"center narrow source", "320x240", 100, 200, "center", 0, 0, 0, 0,
-       "vcodec=mpeg4 s=120x240 aspect=320:240 vf=pad=320:240:100:0:black an"},
+       "vcodec=mpeg4 s=120x240 aspect=320:240 vf=pad=320:240:100:0:black,setsar=1 an"},
       {"unknown zoom sets no geometry", "320x240", 1920, 1080, "stretch", 0, 0, 0, 0,
        "vcodec=mpeg4 an"},
+      // A phone's portrait clip (stored 640x360, turned 90 degrees) reaches the builder upright.
+      {"lbox turned phone clip is pillar-boxed", "320x240", 360, 640, "lbox", 0, 0, 0, 0,
+       "vcodec=mpeg4 s=136x240 aspect=136:240 vf=pad=320:240:92:0,setsar=1 an"},
+      {"pan turned phone clip cuts top and bottom", "320x240", 360, 640, "pan", 0, 0, 0, 0,
+       "vcodec=mpeg4 s=320x240 aspect=320:240 crop=184,184,0,0 an"},
+      {"as source size of a turned phone clip is upright", "as source", 360, 640, "full", 0, 0, 0,
+       0, "vcodec=mpeg4 s=360x640 aspect=360:640 an"},
+      // A 16:9 PAL DVD picture: 720x576 pixels seen 1024x576.
+      {"lbox anamorphic source fits its seen shape in square pixels", "320x240", 720, 576, "lbox",
+       0, 0, 0, 0, "vcodec=mpeg4 s=320x180 aspect=320:180 vf=pad=320:240:0:30,setsar=1 an", 1024,
+       576},
+      {"lbox anamorphic source with a row crop in its own pixels", "320x240", 720, 576, "lbox", 0,
+       0, 40, 40,
+       "vcodec=mpeg4 aspect=320:204 "
+       "vf=crop=x=40:y=0:w=640:h=576,scale=320:204,pad=320:240:0:18,setsar=1 an",
+       1024, 576},
+      {"pan anamorphic source cuts its own pixels", "320x240", 720, 576, "pan", 0, 0, 0, 0,
+       "vcodec=mpeg4 s=320x240 aspect=320:240 crop=0,0,90,90 an", 1024, 576},
+      {"center anamorphic source", "320x240", 720, 576, "center", 0, 0, 0, 0,
+       "vcodec=mpeg4 s=320x180 aspect=320:240 vf=pad=320:240:0:30:black,setsar=1 an", 1024, 576},
+      {"full anamorphic source is a plain stretch", "320x240", 720, 576, "full", 0, 0, 0, 0,
+       "vcodec=mpeg4 s=320x240 aspect=320:240 an", 1024, 576},
+      {"as source size of an anamorphic source is its seen size", "as source", 720, 576, "full",
+       0, 0, 0, 0, "vcodec=mpeg4 s=1024x576 aspect=1024:576 an", 1024, 576},
+      // An HDV picture: 1440x1080 pixels seen 1920x1080.
+      {"lbox HDV source", "320x240", 1440, 1080, "lbox", 0, 0, 0, 0,
+       "vcodec=mpeg4 s=320x180 aspect=320:180 vf=pad=320:240:0:30,setsar=1 an", 1920, 1080},
+      {"pan HDV source", "320x240", 1440, 1080, "pan", 0, 0, 0, 0,
+       "vcodec=mpeg4 s=320x240 aspect=320:240 crop=0,0,180,180 an", 1920, 1080},
+      // The PAL picture turned 90 degrees: upright 576x720 pixels seen 576x1024.
+      {"lbox turned anamorphic source", "320x240", 576, 720, "lbox", 0, 0, 0, 0,
+       "vcodec=mpeg4 s=136x240 aspect=136:240 vf=pad=320:240:92:0,setsar=1 an", 576, 1024},
+      {"pan turned anamorphic source", "320x240", 576, 720, "pan", 0, 0, 0, 0,
+       "vcodec=mpeg4 s=320x240 aspect=320:240 crop=208,208,0,0 an", 576, 1024},
   };
   for (const TGeometryCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -209,6 +244,8 @@ TEST_F(JobBuilderTest, ZoomGeometries) {
     source.CropBottom = c.cropBottom;
     source.CropLeft = c.cropLeft;
     source.CropRight = c.cropRight;
+    source.DisplayWidth = c.displayW;
+    source.DisplayHeight = c.displayH;
     const TJob job = Build(With(kQuietVideo, {{"paraVideoSize", c.size}}), source);
     EXPECT_EQ(Describe(job.out), c.expected);
     // The bands are set (0 at least) whenever the source has video.
@@ -226,7 +263,7 @@ TEST_F(JobBuilderTest, ZoomFilterIsAppendedToAnExistingChain) {
     platform::TIniFile(settingsPath_).WriteString("formatInfo1", key, value);
   profiles::BuildJobOptions(settingsPath_, formatPath_, kPlain, Source(1920, 1080, "lbox"),
                             job.out, job.in);
-  EXPECT_EQ(job.out.VideoFilters, "hflip,pad=320:240:0:30");
+  EXPECT_EQ(job.out.VideoFilters, "hflip,pad=320:240:0:30,setsar=1");
 }
 
 // ---- Frame size ----
@@ -436,6 +473,13 @@ TEST_F(JobBuilderTest, DiscTargetsKeepTheDiscAspectWhateverTheZoom) {
                   kNtscDvd)
                 .out.VideoFilters,
             "pad=352:240:0:20,setdar=4/3");
+  // An anamorphic source's chain ends with the disc's aspect too, not with square pixels.
+  TJobSource pal = Source(720, 576, "lbox");
+  pal.DisplayWidth = 1024;
+  pal.DisplayHeight = 576;
+  EXPECT_EQ(Build(With(kQuietVideo, {{"paraVideoSize", "720x576"}}), pal, kPalDvd)
+                .out.VideoFilters,
+            "pad=720:576:0:86,setdar=16/9");
 }
 
 TEST_F(JobBuilderTest, VideoProfileWithoutItsEncoderRefusesASourceWithVideo) {

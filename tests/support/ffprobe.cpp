@@ -53,6 +53,14 @@ std::string TagOf(const json& object, const std::string& key) {
   return TextOf(*tags, key.c_str());
 }
 
+// The stream's display matrix entry of its side data; null without one.
+const json* DisplayMatrixOf(const json& stream) {
+  if (!stream.contains("side_data_list")) return nullptr;
+  for (const json& side : stream["side_data_list"])
+    if (TextOf(side, "side_data_type") == "Display Matrix") return &side;
+  return nullptr;
+}
+
 void CloseFd(int& fd) {
   if (fd >= 0) ::close(fd);
   fd = -1;
@@ -163,6 +171,19 @@ int64_t FFprobe::NbFrames(size_t i) const { return CountOf(Stream(i), "nb_frames
 int64_t FFprobe::NbReadFrames(size_t i) const { return CountOf(Stream(i), "nb_read_frames"); }
 std::string FFprobe::StreamTag(size_t i, const std::string& key) const {
   return TagOf(Stream(i), key);
+}
+
+std::string FFprobe::SampleAspect(size_t i) const {
+  return TextOf(Stream(i), "sample_aspect_ratio");
+}
+
+bool FFprobe::HasDisplayMatrix(size_t i) const { return DisplayMatrixOf(Stream(i)) != nullptr; }
+
+int FFprobe::Rotation(size_t i) const {
+  const json* matrix = DisplayMatrixOf(Stream(i));
+  if (!matrix || !matrix->contains("rotation")) return 0;
+  const long quarters = std::lround(-NumberOf(*matrix, "rotation") / 90);
+  return static_cast<int>((quarters % 4 + 4) % 4) * 90;
 }
 
 std::string FFprobe::FormatName() const {

@@ -51,6 +51,12 @@ class FFprobe {
   int64_t NbReadFrames(size_t i) const;
   // A stream tag (e.g. "language"); "" when absent.
   std::string StreamTag(size_t i, const std::string& key) const;
+  // The sample aspect ratio ("64:45"); "" when absent.
+  std::string SampleAspect(size_t i) const;
+  // Whether stream i carries a display matrix, and the clockwise turn it asks for (ffprobe
+  // reports the matrix's rotation counter-clockwise): 0, 90, 180 or 270; 0 without one.
+  bool HasDisplayMatrix(size_t i) const;
+  int Rotation(size_t i) const;
 
   // The demuxer's name list, e.g. "mov,mp4,m4a,3gp,3g2,mj2" or "matroska,webm".
   std::string FormatName() const;
