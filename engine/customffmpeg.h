@@ -214,7 +214,7 @@ class TCustomFFmpeg : public media::TFFBaseComponent {
   mutable std::mutex errorLock_;  // protects errorMessage_
   std::string errorMessage_;
   std::mutex runLock_;  // makes Start, Stop and Pause decide one at a time
-  std::thread worker_;
+  std::thread worker_;  // detached once started: the run event tells when it is over
   std::atomic<bool> hasWorker_{false};
   std::thread terminateThread_;  // delivers the notice of a task stopped before it started
   std::atomic<std::thread::id> runThreadId_{};

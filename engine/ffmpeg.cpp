@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <stdexcept>
+
 #include "engine/recordoptions.h"
 #include "media/ffutils.h"
 
@@ -66,6 +68,8 @@ void TFFmpeg::Park() {
     slot->fileName.clear();
   }
   ReleaseAll();
+  // The option state is made again when the task is set up again.
+  State() = TOptionState();
   parked_ = true;
 }
 
@@ -127,14 +131,43 @@ media::TAVProbe* TFFmpeg::InputProbe(int index) {
   return probe.get();
 }
 
+namespace {
+
+// Slot index of a record list that holds only the slots used so far; MAX_FILES slots in all.
+template <typename Record>
+Record& Slot(std::vector<Record>& records, int index) {
+  if (index < 0 || index >= MAX_FILES)
+    throw std::out_of_range("Slot index " + std::to_string(index) + " out of range");
+  if (index >= static_cast<int>(records.size())) records.resize(index + 1);
+  return records[index];
+}
+
+template <typename Record>
+const Record& SlotOrDefault(const std::vector<Record>& records, int index) {
+  static const Record defaults{};
+  if (index < 0 || index >= MAX_FILES)
+    throw std::out_of_range("Slot index " + std::to_string(index) + " out of range");
+  return index < static_cast<int>(records.size()) ? records[index] : defaults;
+}
+
+}  // namespace
+
+const TInputOptions& TFFmpeg::InputOptions(int index) const {
+  return SlotOrDefault(inputOptions_, index);
+}
+
+const TOutputOptions& TFFmpeg::OutputOptions(int index) const {
+  return SlotOrDefault(outputOptions_, index);
+}
+
 void TFFmpeg::StoreInputOptions(int index, const TInputOptions& options) {
-  inputOptions_.at(index) = options;
+  Slot(inputOptions_, index) = options;
 }
 
 void TFFmpeg::StoreOutputOptions(int index, const TOutputOptions& options) {
-  outputOptions_.at(index) = options;
+  Slot(outputOptions_, index) = options;
 }
 
-void TFFmpeg::ResetOutputOptions(int index) { InitOutputOptions(outputOptions_.at(index)); }
+void TFFmpeg::ResetOutputOptions(int index) { InitOutputOptions(Slot(outputOptions_, index)); }
 
 }  // namespace engine

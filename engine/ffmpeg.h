@@ -45,10 +45,11 @@ class TFFmpeg : public TCustomFFmpeg {
   // handed out before then is left with no file.
   media::TAVProbe* InputProbe(int index);
 
-  // The stored copies of the records given for input and output slot index (0 .. MAX_FILES-1).
-  // Out-of-range indexes throw std::out_of_range.
-  const TInputOptions& InputOptions(int index) const { return inputOptions_.at(index); }
-  const TOutputOptions& OutputOptions(int index) const { return outputOptions_.at(index); }
+  // The stored copies of the records given for input and output slot index (0 .. MAX_FILES-1;
+  // a slot given no record reads as the record's defaults). Out-of-range indexes throw
+  // std::out_of_range.
+  const TInputOptions& InputOptions(int index) const;
+  const TOutputOptions& OutputOptions(int index) const;
   void StoreInputOptions(int index, const TInputOptions& options);
   void StoreOutputOptions(int index, const TOutputOptions& options);
   // Back to the record's defaults.
@@ -73,8 +74,9 @@ class TFFmpeg : public TCustomFFmpeg {
   // they are deleted, as a released output that stayed empty is.
   std::vector<std::string> parkedFiles_;
   std::array<std::unique_ptr<media::TAVProbe>, MAX_FILES> probes_;
-  std::array<TInputOptions, MAX_FILES> inputOptions_;
-  std::array<TOutputOptions, MAX_FILES> outputOptions_;
+  // Only the slots used so far: a waiting task is small.
+  std::vector<TInputOptions> inputOptions_;
+  std::vector<TOutputOptions> outputOptions_;
 };
 
 }  // namespace engine
