@@ -119,6 +119,10 @@ void TCustomPlayer::UpdatePosition(TPlayback& playback) {
   if (!playback.HasVideo() && playback.AudioDuration() > 0 &&
       position >= playback.AudioDuration() && position < duration)
     position = duration;
+  // Sound only: once the last samples were played, the position is the end of the file, also
+  // when the stream's duration counts a little more than its samples.
+  const bool soundEnded = !playback.HasVideo() && playback.EndOfInputDrained() && playback.AudioRanDry();
+  if (soundEnded && duration > 0) position = duration;
   currentPosition_ = position;
   {
     std::lock_guard guard(positionLock_);
@@ -133,7 +137,8 @@ void TCustomPlayer::UpdatePosition(TPlayback& playback) {
       if (OnPosition) PostEvent({PlayerEvent::Position, 0, position});
     }
   }
-  if (!playback.CaptureDevice() && !playback.endPosted && playback.EndOfInputDrained()) {
+  if (!playback.CaptureDevice() && !playback.endPosted && playback.EndOfInputDrained() &&
+      (playback.HasVideo() || soundEnded)) {
     playback.endPosted = true;
     SetState(psEnd);
   }

@@ -375,6 +375,7 @@ void TPlayback::DoSeek() {
   }
   endReported_ = false;
   endOfInput_ = false;
+  audioRanDry_ = false;
   endPosted = false;
   seekRequest_ = false;
   seekDone_ = true;
@@ -404,6 +405,10 @@ void TPlayback::ReadLoop() {
       continue;
     }
     if (eofNote_ || (ic_->pb && ic_->pb->eof_reached)) {
+      if (!imageSequence_ && !endReported_) {
+        endReported_ = true;
+        owner_.Log(media::llInfo, media::FormatText("reach end of file: %s", fileName_.c_str()));
+      }
       if (videoStream_ >= 0) {
         videoQueue_.PutEnd();
         owner_.frameReadyEvent_.Set();

@@ -97,6 +97,8 @@ class TPlayback {
   int VideoHeight() const;
   bool ReadingInProgress() const { return readingInProgress_.load(); }
   bool EndOfInputDrained() const { return endOfInput_.load(); }
+  // The sound device asked for samples after the last ones were handed over.
+  bool AudioRanDry() const { return audioRanDry_.load(); }
   int64_t BytePosition() const;
   int64_t BitRate() const;
   // Whether the end was posted for the current picture; the component sets it.
@@ -207,6 +209,7 @@ class TPlayback {
   double callbackTime_ = 0;       // when that happened
   double callbackSpan_ = 0;       // how long those samples play
   std::atomic<bool> audioClockKnown_{false};
+  std::atomic<bool> audioRanDry_{false};
   int displayMode_ = 0;  // 0 none, 1 waveform
   std::vector<int16_t> sampleRing_;
   std::atomic<int> sampleRingIndex_{0};

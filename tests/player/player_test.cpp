@@ -27,7 +27,7 @@ using testsupport::Fixture;
 
 namespace {
 
-[[maybe_unused]] int Peak(const std::vector<int16_t>& samples) {
+int Peak(const std::vector<int16_t>& samples) {
   int peak = 0;
   for (int16_t s : samples) peak = std::max(peak, std::abs(int(s)));
   return peak;
@@ -183,4 +183,237 @@ TEST(Player, PausedOpenPausedSeekAndTheCurrentFrame) {
   EXPECT_TRUE(WaitFor([&] { return !p.Playing(); }));
   p.GetCurrentFrame(time);
   EXPECT_EQ(time, -1);
+}
+
+TEST(Player, SurfaceResizeAndAspectChangesRedrawThePausedPicture) {
+  Session session;
+  player::TVIVudero p;
+  session.Attach(p);
+  RecordingSurface surface(320, 180);
+  ASSERT_TRUE(p.Open(Fixture("av.mp4"), &surface, true)) << p.LastErrMsg();
+  ASSERT_TRUE(WaitFor([&] { return session.CountState(psPause) == 1 && surface.Count() == 1; }));
+  surface.Resize(640, 360);
+  ASSERT_TRUE(WaitFor([&] { return surface.Count() == 2; }));
+  EXPECT_EQ(surface.Last().rect, (player::TRect{80, 0, 480, 360}));
+  EXPECT_EQ(surface.Last().pts, 0);
+  EXPECT_EQ(p.ScreenWidth, 640);
+  p.SetAspectRatio(-1);
+  ASSERT_TRUE(WaitFor([&] { return surface.Count() == 3; }));
+  EXPECT_EQ(surface.Last().rect, (player::TRect{0, 0, 640, 360}));
+  p.SetAspectRatio(1);
+  ASSERT_TRUE(WaitFor([&] { return surface.Count() == 4; }));
+  EXPECT_EQ(surface.Last().rect, (player::TRect{140, 0, 360, 360}));
+  EXPECT_EQ(surface.Last().pts, 0);
+}
+
+// A file without video: positions from the audio clock up to the file's duration, psEnd once,
+// the waveform (white on black, one band per channel) on the whole surface.
+TEST(Player, AudioOnlyFilePlaysToItsDurationWithTheWaveform) {
+  Session session;
+  player::TVIVudero p;
+  session.Attach(p);
+  RecordingSurface surface(200, 100);
+  int64_t duration = 0;
+  int frameWidth = 0;
+  p.OnFileOpen = [&](media::TFFBaseComponent*, int64_t d, int w, int, int&, int&) {
+    duration = d;
+    frameWidth = w;
+  };
+  ASSERT_TRUE(p.Open(Fixture("audio.mp3"), &surface, false)) << p.LastErrMsg();
+  EXPECT_EQ(frameWidth, -1);
+  ASSERT_TRUE(WaitFor([&] { return surface.Count() > 5; }));
+  const playertest::Shown wave = surface.Last();
+  ASSERT_TRUE(WaitFor([&] { return session.CountState(psEnd) == 1; })) << session.Logs();
+  Serve(300ms);
+  EXPECT_EQ(session.CountState(psEnd), 1);
+  const auto positions = session.Positions();
+  ASSERT_GE(positions.size(), 10u);
+  EXPECT_TRUE(std::is_sorted(positions.begin(), positions.end()));
+  EXPECT_GT(duration, 1900000);
+  EXPECT_EQ(positions.back(), duration);
+  EXPECT_EQ(p.CurrentPosition(), duration);
+
+  EXPECT_EQ(wave.format, AV_PIX_FMT_BGR24);
+  EXPECT_EQ(wave.rect, (player::TRect{0, 0, 200, 100}));
+  int whiteTop = 0, whiteBottom = 0, other = 0;
+  for (int y = 0; y < 100; ++y)
+    for (int x = 0; x < 200; ++x) {
+      int c[3];
+      wave.Sample(x, y, c);
+      const bool white = c[0] == 255 && c[1] == 255 && c[2] == 255;
+      const bool black = c[0] == 0 && c[1] == 0 && c[2] == 0;
+      other += !white && !black;
+      if (white && y < 50) ++whiteTop;
+      if (white && y > 50) ++whiteBottom;
+      if (y == 50) EXPECT_TRUE(white) << x;
+    }
+  EXPECT_EQ(other, 0);
+  EXPECT_GT(whiteTop, 0);
+  EXPECT_GT(whiteBottom, 0);
+  int64_t time = 0;
+  EXPECT_EQ(p.GetCurrentFrame(time).Width(), 0);
+  EXPECT_EQ(time, -1);
+}
+
+// What the disk driver received: full volume, half volume, silence by volume 0 and by Mute
+// (positions move on all the same).
+TEST(Player, VolumeAndMuteShapeThePlayedSamples) {
+  Session session;
+  struct Case {
+    int volume;
+    bool mute;
+  } cases[] = {{128, false}, {64, false}, {0, false}, {128, true}};
+  int fullPeak = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "volume " << c.volume << " mute " << c.mute);
+    session.SetSoundFile("sound" + std::to_string(c.volume) + (c.mute ? "m" : "") + ".raw");
+    player::TVIVudero p;
+    std::vector<int64_t> positions;
+    bool ended = false;
+    p.OnPosition = [&](media::TFFBaseComponent*, int64_t t) { positions.push_back(t); };
+    p.OnState = [&](media::TFFBaseComponent*, player::TPlayState s) { ended |= s == psEnd; };
+    p.AudioVolume = c.volume;
+    p.Mute = c.mute;
+    ASSERT_TRUE(p.Open(Fixture("tone.wav"), nullptr, false)) << p.LastErrMsg();
+    ASSERT_TRUE(WaitFor([&] { return ended; }));
+    p.Stop(true);
+    EXPECT_GE(positions.size(), 5u);
+    EXPECT_GT(positions.back(), 900000);
+    const auto samples = session.Samples();
+    ASSERT_GT(samples.size(), 40000u);
+    const int peak = Peak(samples);
+    if (c.volume == 128 && !c.mute) {
+      fullPeak = peak;
+      EXPECT_GT(peak, 3000);
+    } else if (c.volume == 64) {
+      EXPECT_NEAR(peak, fullPeak / 2, 2);
+    } else {
+      EXPECT_EQ(peak, 0);
+    }
+  }
+}
+
+// The hook: a handler that draws changes the picture shown; one that throws leaves it as decoded
+// and the error is logged.
+TEST(Player, HookDrawsOnThePictureAndAFailingHookLeavesItUnchanged) {
+  Session session;
+  enum Kind { None, Draws, Throws };
+  playertest::Shown first[3];
+  for (Kind kind : {None, Draws, Throws}) {
+    SCOPED_TRACE(kind);
+    player::TVIVudero p;
+    session.Attach(p);
+    RecordingSurface surface(320, 240);
+    int hooked = 0;
+    p.Hook = kind != None;
+    p.OnHook = [&](media::TFFBaseComponent*, media::TBitmap& bitmap, int64_t) {
+      ++hooked;
+      EXPECT_EQ(bitmap.Width(), 320);
+      for (int y = 0; y < bitmap.Height(); ++y)
+        for (int x = 0; x < bitmap.Width(); ++x) {
+          uint8_t* px = bitmap.ScanLine(y) + x * 3;
+          px[0] = 0, px[1] = 0, px[2] = 255;  // red
+        }
+      if (kind == Throws) throw std::runtime_error("boom");
+    };
+    ASSERT_TRUE(p.Open(Fixture("av.mp4"), &surface, true)) << p.LastErrMsg();
+    ASSERT_TRUE(WaitFor([&] { return surface.Count() == 1; }));
+    first[kind] = surface.Last();
+    p.Stop(true);
+    EXPECT_EQ(hooked > 0, kind != None);
+  }
+  const media::TBitmap plain = first[None].ToBitmap();
+  const media::TBitmap drawn = first[Draws].ToBitmap();
+  const media::TBitmap failed = first[Throws].ToBitmap();
+  ASSERT_EQ(plain.ByteSize(), failed.ByteSize());
+  EXPECT_TRUE(std::equal(plain.Bits(), plain.Bits() + plain.ByteSize(), failed.Bits()));
+  const uint8_t* centre = drawn.ScanLine(120) + 160 * 3;
+  EXPECT_LT(centre[0], 30);
+  EXPECT_LT(centre[1], 30);
+  EXPECT_GT(centre[2], 220);
+  EXPECT_TRUE(session.HasLog("Error occurs OnHook: boom"));
+}
+
+// While the position handler is slow, the positions posted meanwhile arrive as one event with the
+// latest time.
+TEST(Player, PositionsPostedWhileTheHandlerIsBusyArriveAsTheLatestOne) {
+  Session session;
+  player::TVIVudero p;
+  std::vector<int64_t> positions;
+  int64_t reachedWhileBusy = 0;
+  p.OnPosition = [&](media::TFFBaseComponent*, int64_t t) {
+    positions.push_back(t);
+    if (positions.size() == 2) {
+      std::this_thread::sleep_for(500ms);
+      reachedWhileBusy = p.CurrentPosition();
+    }
+  };
+  ASSERT_TRUE(p.Open(Fixture("av.mp4"), nullptr, false)) << p.LastErrMsg();
+  ASSERT_TRUE(WaitFor([&] { return positions.size() >= 3; }));
+  p.Stop(true);
+  // Positions were posted at every picture meanwhile; the next event is the latest of them.
+  EXPECT_GT(positions[2], positions[1] + 40000) << ::testing::PrintToString(positions);
+  EXPECT_GE(positions[2], reachedWhileBusy - 10000) << ::testing::PrintToString(positions);
+}
+
+// Inputs that end early or break while playing end with a logged message and psEnd or psStop.
+TEST(Player, DamagedOrVanishingInputsEndCleanly) {
+  Session session;
+  testsupport::TempDir dir;
+  const std::string doomed = dir.File("doomed.mp4");
+  std::filesystem::copy_file(Fixture("av.mp4"), doomed);
+  struct Case {
+    std::string file;
+    int64_t seekTo;  // -1: from the start
+    std::string log;
+  } cases[] = {
+      {Fixture("cut.ts"), -1, "reach end of file"},
+      {Fixture("faststart_cut.mp4"), 4500000, "reach end of file"},
+      {Fixture("bad_nal.mp4"), -1, "reach end of file"},
+      {Fixture("nodecoder.nut"), -1, "avcodec_open() failed."},
+      {doomed, -1, "reach end of file"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    player::TVIVudero p;
+    bool ended = false;
+    p.OnState = [&](media::TFFBaseComponent*, player::TPlayState s) {
+      ended |= s == psEnd || s == psStop;
+    };
+    RecordingSurface surface(160, 120);
+    ASSERT_TRUE(p.Open(c.file, &surface, false)) << p.LastErrMsg();
+    if (c.file == doomed) std::filesystem::remove(doomed);
+    if (c.seekTo >= 0) p.Seek(0, true, c.seekTo);
+    EXPECT_TRUE(WaitFor([&] { return ended; })) << session.Logs();
+    p.Stop(true);
+    EXPECT_TRUE(session.HasLog(c.log)) << session.Logs();
+    EXPECT_GT(surface.Count(), 0);
+  }
+}
+
+// Without a sound device the file plays silent on the video clock.
+TEST(Player, WithoutASoundDeviceTheFilePlaysSilent) {
+  Session session;
+  setenv("SDL_AUDIODRIVER", "no-such-driver", 1);
+  player::TVIVudero p;
+  session.Attach(p);
+  RecordingSurface surface(320, 240);
+  ASSERT_TRUE(p.Open(Fixture("av.mp4"), &surface, false)) << p.LastErrMsg();
+  ASSERT_TRUE(WaitFor([&] { return session.CountState(psEnd) == 1; })) << session.Logs();
+  EXPECT_TRUE(session.HasLog("SDL_OpenAudio() failed: ")) << session.Logs();
+  EXPECT_GE(session.Positions().size(), 10u);
+  EXPECT_GT(surface.Count(), 40);
+}
+
+// Only one player plays in the process: opening a second stops the first.
+TEST(Player, OpeningASecondPlayerStopsTheFirst) {
+  Session session;
+  player::TVIVudero first;
+  session.Attach(first);
+  player::TVIVudero second;
+  ASSERT_TRUE(first.Open(Fixture("av.mp4"), nullptr, false));
+  ASSERT_TRUE(second.Open(Fixture("audio.mp3"), nullptr, false));
+  EXPECT_TRUE(WaitFor([&] { return session.CountState(psStop) == 1; }));
+  EXPECT_FALSE(first.Playing());
+  EXPECT_TRUE(second.Playing());
 }

@@ -164,6 +164,11 @@ std::string Session::Logs() const {
   return all;
 }
 
+void Session::SetSoundFile(const std::string& name) {
+  soundFile_ = dir.File(name);
+  setenv("SDL_DISKAUDIOFILE", soundFile_.c_str(), 1);
+}
+
 std::vector<int16_t> Session::Samples() const {
   std::ifstream in(soundFile_, std::ios::binary);
   std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());

@@ -74,6 +74,8 @@ class Session {
   int CountState(player::TPlayState state) const;
   bool HasLog(const std::string& text) const;
   std::string Logs() const;
+  // Sound of the next Open goes to this file in the session's folder.
+  void SetSoundFile(const std::string& name);
   // The 16-bit samples the disk driver wrote so far.
   std::vector<int16_t> Samples() const;
   const std::string& SoundFile() const { return soundFile_; }
