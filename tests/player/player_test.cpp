@@ -245,7 +245,9 @@ TEST(Player, AudioOnlyFilePlaysToItsDurationWithTheWaveform) {
       other += !white && !black;
       if (white && y < 50) ++whiteTop;
       if (white && y > 50) ++whiteBottom;
-      if (y == 50) EXPECT_TRUE(white) << x;
+      if (y == 50) {
+        EXPECT_TRUE(white) << x;
+      }
     }
   EXPECT_EQ(other, 0);
   EXPECT_GT(whiteTop, 0);
