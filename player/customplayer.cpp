@@ -228,7 +228,9 @@ void TCustomPlayer::PlayThread() {
     media::GetLogger().LogMessage(this, media::llFatal, std::string("PlayThread Exception: ") + e.what());
     ClosePlayback();
   }
+  // The surface is the host's again: nothing of this player reaches it after the playback.
   if (surface_) surface_->SetNoticeSink(nullptr);
+  surface_ = nullptr;
   SetState(psStop);
   playThreadDoneEvent_.Set();
 }
@@ -299,6 +301,7 @@ bool TCustomPlayer::Open(const std::string& fileName, TDisplaySurface* surface, 
   if (!playback->Open()) {
     std::lock_guard guard(playbackLock_);
     playback_.reset();
+    surface_ = nullptr;
     return false;
   }
   {
@@ -353,8 +356,10 @@ void TCustomPlayer::Stop(bool wait) {
     PushDisplayEvent({deQuit});
     if (wait) WaitForPlayThread();
   }
-  if (wait) {
-    if (surface_) surface_->SetNoticeSink(nullptr);
+  // SDL is shut down with a waiting stop, unless another player plays meanwhile.
+  if (wait && AVLibLoaded()) {
+    std::lock_guard guard(playingLock);
+    if (!playingPlayer && ff::SDL_WasInit(0) != 0) ff::SDL_Quit();
   }
 }
 

@@ -111,6 +111,8 @@ void TPlayback::ReadThread() {
     status_ = -1;
   }
   CloseInput();
+  // SDL keeps per-thread data for the threads that call it (the audio device is opened here).
+  ff::SDL_TLSCleanup();
   if (status_.load() == -1) {
     owner_.PushDisplayEvent({deQuit});
     status_ = -2;

@@ -36,8 +36,8 @@ int Peak(const std::vector<int16_t>& samples) {
 }  // namespace
 
 TEST(Player, OpenBeforeTheLibrariesAreLoadedFails) {
-  player::TVIVudero p;
   RecordingSurface surface(320, 240);
+  player::TVIVudero p;
   EXPECT_FALSE(p.Open(Fixture("av.mp4"), &surface, false));
   EXPECT_EQ(p.LastErrMsg(), "libav or libsdl not loaded.");
   int64_t time = 0;
@@ -61,9 +61,9 @@ TEST(Player, FilesThatCannotBePlayedFailToOpen) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.file);
+    RecordingSurface surface(320, 240);
     player::TVIVudero p;
     session.Attach(p);
-    RecordingSurface surface(320, 240);
     EXPECT_FALSE(p.Open(Fixture(c.file), &surface, false));
     EXPECT_EQ(p.LastErrMsg(), c.message);
     EXPECT_FALSE(p.Playing());
@@ -76,9 +76,9 @@ TEST(Player, FilesThatCannotBePlayedFailToOpen) {
 // staying; a seek back re-arms the end.
 TEST(Player, PlaysToTheEndPostsEndOnceAndASeekBackReArmsIt) {
   Session session;
+  RecordingSurface surface(320, 240);
   player::TVIVudero p;
   session.Attach(p);
-  RecordingSurface surface(320, 240);
   int64_t duration = 0;
   int frameWidth = 0, frameHeight = 0;
   p.OnFileOpen = [&](media::TFFBaseComponent*, int64_t d, int w, int h, int& sw, int& sh) {
@@ -121,9 +121,9 @@ TEST(Player, PlaysToTheEndPostsEndOnceAndASeekBackReArmsIt) {
 // for while another is pending is ignored; the current frame is the picture on the surface.
 TEST(Player, PausedOpenPausedSeekAndTheCurrentFrame) {
   Session session;
+  RecordingSurface surface(320, 180);
   player::TVIVudero p;
   session.Attach(p);
-  RecordingSurface surface(320, 180);
   ASSERT_TRUE(p.Open(Fixture("av.mp4"), &surface, true)) << p.LastErrMsg();
   ASSERT_TRUE(WaitFor([&] { return session.CountState(psPause) == 1 && surface.Count() >= 1; }));
   Serve(300ms);
@@ -187,9 +187,9 @@ TEST(Player, PausedOpenPausedSeekAndTheCurrentFrame) {
 
 TEST(Player, SurfaceResizeAndAspectChangesRedrawThePausedPicture) {
   Session session;
+  RecordingSurface surface(320, 180);
   player::TVIVudero p;
   session.Attach(p);
-  RecordingSurface surface(320, 180);
   ASSERT_TRUE(p.Open(Fixture("av.mp4"), &surface, true)) << p.LastErrMsg();
   ASSERT_TRUE(WaitFor([&] { return session.CountState(psPause) == 1 && surface.Count() == 1; }));
   surface.Resize(640, 360);
@@ -210,9 +210,9 @@ TEST(Player, SurfaceResizeAndAspectChangesRedrawThePausedPicture) {
 // the waveform (white on black, one band per channel) on the whole surface.
 TEST(Player, AudioOnlyFilePlaysToItsDurationWithTheWaveform) {
   Session session;
+  RecordingSurface surface(200, 100);
   player::TVIVudero p;
   session.Attach(p);
-  RecordingSurface surface(200, 100);
   int64_t duration = 0;
   int frameWidth = 0;
   p.OnFileOpen = [&](media::TFFBaseComponent*, int64_t d, int w, int, int&, int&) {
@@ -303,9 +303,9 @@ TEST(Player, HookDrawsOnThePictureAndAFailingHookLeavesItUnchanged) {
   playertest::Shown first[3];
   for (Kind kind : {None, Draws, Throws}) {
     SCOPED_TRACE(kind);
+    RecordingSurface surface(320, 240);
     player::TVIVudero p;
     session.Attach(p);
-    RecordingSurface surface(320, 240);
     int hooked = 0;
     p.Hook = kind != None;
     p.OnHook = [&](media::TFFBaseComponent*, media::TBitmap& bitmap, int64_t) {
@@ -377,12 +377,12 @@ TEST(Player, DamagedOrVanishingInputsEndCleanly) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.file);
+    RecordingSurface surface(160, 120);
     player::TVIVudero p;
     bool ended = false;
     p.OnState = [&](media::TFFBaseComponent*, player::TPlayState s) {
       ended |= s == psEnd || s == psStop;
     };
-    RecordingSurface surface(160, 120);
     ASSERT_TRUE(p.Open(c.file, &surface, false)) << p.LastErrMsg();
     if (c.file == doomed) std::filesystem::remove(doomed);
     if (c.seekTo >= 0) p.Seek(0, true, c.seekTo);
@@ -397,9 +397,9 @@ TEST(Player, DamagedOrVanishingInputsEndCleanly) {
 TEST(Player, WithoutASoundDeviceTheFilePlaysSilent) {
   Session session;
   setenv("SDL_AUDIODRIVER", "no-such-driver", 1);
+  RecordingSurface surface(320, 240);
   player::TVIVudero p;
   session.Attach(p);
-  RecordingSurface surface(320, 240);
   ASSERT_TRUE(p.Open(Fixture("av.mp4"), &surface, false)) << p.LastErrMsg();
   ASSERT_TRUE(WaitFor([&] { return session.CountState(psEnd) == 1; })) << session.Logs();
   EXPECT_TRUE(session.HasLog("SDL_OpenAudio() failed: ")) << session.Logs();
