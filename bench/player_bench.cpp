@@ -103,13 +103,17 @@ int main(int argc, char** argv) {
       offsets = view.offsets;
     }
     std::vector<double> magnitudes;
-    for (double o : offsets) magnitudes.push_back(std::fabs(o) * 1000);
+    double mean = 0;
+    for (double o : offsets) {
+      magnitudes.push_back(std::fabs(o) * 1000);
+      mean += o * 1000 / std::max<size_t>(1, offsets.size());
+    }
     std::printf("pictures decoded %lld shown %lld dropped %.2f%%\n", (long long)decoded,
                 (long long)shown, decoded ? 100.0 * (decoded - shown) / decoded : 0.0);
-    std::printf("clock offset video-audio over %zu pictures: p50 %.1f ms, p95 %.1f ms, max %.1f ms "
-                "(magnitudes)\n",
+    std::printf("clock offset video-audio over %zu pictures: |offset| p50 %.1f ms, p95 %.1f ms, "
+                "max %.1f ms; mean %+.1f ms\n",
                 offsets.size(), Percentile(magnitudes, 0.5), Percentile(magnitudes, 0.95),
-                Percentile(magnitudes, 1.0));
+                Percentile(magnitudes, 1.0), mean);
     return 0;
   }
 

@@ -1,5 +1,6 @@
 // The video side of TPlayback: decoding, the filter chain to YUV 4:2:0, frame skipping, the
 // picture queue and its display times, the hook, and the subtitle thread.
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstring>
@@ -163,15 +164,16 @@ double TPlayback::TargetTime(double pts) {
   else
     frameLastDelay_ = delay;
   frameLastPts_ = pts;
-  if (audioStream_ >= 0 && audioClockKnown_) {
-    const double diff = videoClock_ - MasterClock();
-    const double threshold = std::max(0.01, delay);
-    if (std::fabs(diff) < kMaxFrameDelay) {
-      if (diff <= -threshold)
-        delay = 0;
-      else if (diff >= threshold)
-        delay = 2 * delay;
-    }
+  if (audioStream_ >= 0 && audioClockKnown_ && !paused_) {
+    // Audio is the master. The picture is compared with where the audio clock will be when the
+    // picture is due (not with the clock now: the picture waits in the queue meanwhile), and
+    // its delay is corrected by the difference, within 0 (late: at once) and twice the delay
+    // (early: held back one more frame at most).
+    const double now = std::chrono::duration<double>(
+                           std::chrono::steady_clock::now().time_since_epoch()).count();
+    const double audioWhenDue = MasterClock() + (frameTimer_ + delay - now);
+    const double diff = pts - audioWhenDue;
+    if (std::fabs(diff) < kMaxFrameDelay) delay = std::clamp(delay + diff, 0.0, 2 * delay);
   }
   frameTimer_ += delay;
   return frameTimer_;
