@@ -456,7 +456,17 @@ void TPlayback::ReadLoop() {
     ff::av_packet_unref(packet);
   }
   ff::av_packet_free(&packet);
-  while (!abortRequest_) Sleep(100ms);
+  // Reading has stopped for good: a seek asked for now completes at once, so that no one waits
+  // for it in vain.
+  while (!abortRequest_) {
+    if (seekRequest_) {
+      seekRequest_ = false;
+      owner_.frameReadyEvent_.Set();
+      owner_.seekDoneEvent_.Set();
+      owner_.seeking_ = false;
+    }
+    Sleep(100ms);
+  }
 }
 
 // ---- Requests ----------------------------------------------------------------------------------

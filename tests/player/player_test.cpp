@@ -185,7 +185,7 @@ TEST(Player, PausedOpenPausedSeekAndTheCurrentFrame) {
   EXPECT_EQ(time, -1);
 }
 
-TEST(Player, SurfaceResizeAndAspectChangesRedrawThePausedPicture) {
+TEST(Player, SurfaceResizeAspectChangesAndARelativeSeekWhilePaused) {
   Session session;
   RecordingSurface surface(320, 180);
   player::TVIVudero p;
@@ -204,6 +204,10 @@ TEST(Player, SurfaceResizeAndAspectChangesRedrawThePausedPicture) {
   ASSERT_TRUE(WaitFor([&] { return surface.Count() == 4; }));
   EXPECT_EQ(surface.Last().rect, (player::TRect{140, 0, 360, 360}));
   EXPECT_EQ(surface.Last().pts, 0);
+  // A relative seek counts from the clock: one second on from the first picture.
+  p.SeekRelative(0, true, 1.0);
+  ASSERT_TRUE(WaitFor([&] { return surface.Count() == 5; }));
+  EXPECT_EQ(surface.Last().pts, 1000000);
 }
 
 // A file without video: positions from the audio clock up to the file's duration, psEnd once,
