@@ -96,10 +96,10 @@ void TCustomPlayer::EventThread() {
     while (!quit && ring_.Take(event)) {
       if (event.kind == PlayerEvent::Position) {
         const int64_t time = event.time;
-        if (OnPosition) Deliver([&] { if (OnPosition) OnPosition(this, time); });
+        Deliver([&] { if (OnPosition) OnPosition(this, time); });
       } else if (event.kind == PlayerEvent::State) {
         const auto state = static_cast<TPlayState>(event.state);
-        if (OnState) Deliver([&] { if (OnState) OnState(this, state); });
+        Deliver([&] { if (OnState) OnState(this, state); });
         quit = state == psStop;
       } else {
         quit = true;
@@ -379,9 +379,11 @@ void TCustomPlayer::WaitForPlayThread() {
       playerLock_.unlock();
       continue;
     }
-    // The play thread does not end: close the playback from here.
+    // The play thread does not end: close the playback from here. The quit request left behind
+    // lets the play thread end as soon as it takes its next event.
     ClosePlayback();
     playerLock_.unlock();
+    PushDisplayEvent({deQuit});
     return;
   }
 }

@@ -3,6 +3,9 @@
 // Operations are called on the user-interface thread; the play thread runs the display events,
 // the event thread delivers positions and states (on the user-interface thread by default, so a
 // slow handler never holds up decoding). Only one player plays in the process at a time.
+// The handlers may call Stop, Pause, Resume and Seek; Open and destroying the player wait for the
+// event thread, so they must not be called from inside OnPosition or OnState. The display surface
+// given to Open must outlive the playback (Stop(true) before destroying it).
 #pragma once
 
 #include <atomic>
