@@ -378,6 +378,7 @@ void TPlayback::DoSeek() {
   endReported_ = false;
   endOfInput_ = false;
   audioRanDry_ = false;
+  inputEnded_ = false;
   endPosted = false;
   seekRequest_ = false;
   seekDone_ = true;
@@ -407,6 +408,7 @@ void TPlayback::ReadLoop() {
       continue;
     }
     if (eofNote_ || (ic_->pb && ic_->pb->eof_reached)) {
+      inputEnded_ = true;
       if (!imageSequence_ && !endReported_) {
         endReported_ = true;
         owner_.Log(media::llInfo, media::FormatText("reach end of file: %s", fileName_.c_str()));
@@ -433,6 +435,7 @@ void TPlayback::ReadLoop() {
         continue;
       }
       if (videoStream_ >= 0) owner_.frameReadyEvent_.Set();
+      inputEnded_ = true;
       if (!imageSequence_ && !endReported_) {
         endReported_ = true;
         if (r == AVERROR_EOF)
@@ -527,8 +530,10 @@ double TPlayback::VideoClock() const {
   return startTime_ / 1e6;
 }
 
+// Audio is the master while it plays; before its first samples and after its last ones (a
+// sound track shorter than the picture) the pictures keep their own pace.
 double TPlayback::MasterClock() const {
-  return audioStream_ >= 0 && audioClockKnown_ ? AudioClock() : VideoClock();
+  return audioStream_ >= 0 && audioClockKnown_ && !audioRanDry_ ? AudioClock() : VideoClock();
 }
 
 int TPlayback::VideoWidth() const { return videoSt_ ? videoSt_->codecpar->width : -1; }

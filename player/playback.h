@@ -97,7 +97,7 @@ class TPlayback {
   int VideoHeight() const;
   bool ReadingInProgress() const { return readingInProgress_.load(); }
   bool EndOfInputDrained() const { return endOfInput_.load(); }
-  // The sound device asked for samples after the last ones were handed over.
+  // The sound device asked for samples after the input ended and its last ones were handed over.
   bool AudioRanDry() const { return audioRanDry_.load(); }
   int64_t BytePosition() const;
   int64_t BitRate() const;
@@ -210,6 +210,7 @@ class TPlayback {
   double callbackSpan_ = 0;       // how long those samples play
   std::atomic<bool> audioClockKnown_{false};
   std::atomic<bool> audioRanDry_{false};
+  std::atomic<bool> inputEnded_{false};  // the read thread met the end of the input
   int displayMode_ = 0;  // 0 none, 1 waveform
   std::vector<int16_t> sampleRing_;
   std::atomic<int> sampleRingIndex_{0};

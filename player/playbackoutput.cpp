@@ -285,7 +285,7 @@ void TPlayback::AudioCallback(uint8_t* stream, int len) {
       if (abortRequest_) return;
       std::lock_guard guard(audioClockLock_);
       if (size < 0) {
-        if (!paused_ && endOfInput_) audioRanDry_ = true;
+        if (!paused_ && inputEnded_ && audioQueue_.Count() == 0) audioRanDry_ = true;
         audioBufSize_ = std::min<int>(kSilenceChunk, static_cast<int>(audioBuf_.size()));
         audioChunkSilent_ = true;
       } else {

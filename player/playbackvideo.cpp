@@ -164,7 +164,7 @@ double TPlayback::TargetTime(double pts) {
   else
     frameLastDelay_ = delay;
   frameLastPts_ = pts;
-  if (audioStream_ >= 0 && audioClockKnown_ && !paused_) {
+  if (audioStream_ >= 0 && audioClockKnown_ && !audioRanDry_ && !paused_) {
     // Audio is the master. The picture is compared with where the audio clock will be when the
     // picture is due (not with the clock now: the picture waits in the queue meanwhile), and
     // its delay is corrected by the difference, within 0 (late: at once) and twice the delay
