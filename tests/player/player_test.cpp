@@ -427,3 +427,26 @@ TEST(Player, OpeningASecondPlayerStopsTheFirst) {
   EXPECT_FALSE(first.Playing());
   EXPECT_TRUE(second.Playing());
 }
+
+// Of two equally good sound tracks the first plays (440 Hz, not the second's 880 Hz); the text
+// subtitles beside them do not get in the way.
+TEST(Player, TheFirstOfTwoSoundTracksPlays) {
+  Session session;
+  RecordingSurface surface(320, 240);
+  player::TVIVudero p;
+  session.Attach(p);
+  ASSERT_TRUE(p.Open(Fixture("multi.mkv"), &surface, false)) << p.LastErrMsg();
+  ASSERT_TRUE(WaitFor([&] { return session.CountState(psEnd) == 1; })) << session.Logs();
+  p.Stop(true);
+  const auto samples = session.Samples();  // mono, 44100 Hz
+  ASSERT_GT(samples.size(), 44100u);
+  int crossings = 0;
+  for (size_t i = 1; i < samples.size(); ++i)
+    crossings += (samples[i - 1] < 0) != (samples[i] < 0);
+  const double seconds = samples.size() / 44100.0;
+  // Silence before and after the sound counts as time without crossings: about 2 x 440 a second
+  // of sound, far from 2 x 880.
+  EXPECT_GT(crossings / seconds, 600);
+  EXPECT_LT(crossings / seconds, 1000);
+  EXPECT_GT(surface.Count(), 25);
+}
