@@ -105,24 +105,8 @@ for job in "${JOBS[@]}"; do
 done
 
 # ---- Input clip (cached) -----------------------------------------------------------------------
-# 10 s of 1920x1080 at 30 fps: a moving test pattern with light temporal noise, so the encoder
-# works as on camera material, H.264 at 8 Mb/s; a 440 Hz tone as AAC 128k stereo at 48000 Hz.
-# Made again only when the command that makes it changes.
-MEDIA="$BUILD/bench-media"
-INPUT="$MEDIA/input-1080p30.mp4"
-MAKE_INPUT=(ffmpeg -nostdin -y -loglevel error
-  -f lavfi -i "testsrc2=size=1920x1080:rate=30:duration=10,noise=alls=6:allf=t"
-  -f lavfi -i "sine=frequency=440:sample_rate=48000:duration=10"
-  -c:v libx264 -preset medium -b:v 8M -maxrate 10M -bufsize 16M -pix_fmt yuv420p -g 60
-  -c:a aac -b:a 128k -ac 2 -ar 48000 -shortest -movflags +faststart)
-mkdir -p "$MEDIA"
-if [[ ! -s "$INPUT" || "$(cat "$INPUT.cmd" 2>/dev/null)" != "${MAKE_INPUT[*]}" ]]; then
-  echo "Making the input clip $INPUT ..."
-  rm -f "$INPUT" "$INPUT.cmd"
-  "${MAKE_INPUT[@]}" "$INPUT.part.mp4"
-  mv "$INPUT.part.mp4" "$INPUT"
-  printf '%s' "${MAKE_INPUT[*]}" >"$INPUT.cmd"
-fi
+source "$ROOT/bench/input_clip.sh"
+INPUT="$(make_input_clip "$BUILD")"
 
 WORK="$(mktemp -d "$BUILD/bench-run.XXXXXX")"
 trap 'rm -rf "$WORK"' EXIT
