@@ -4,10 +4,13 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <utility>
+#include <vector>
 
 #include "media/ffapi.h"
 #include "media/ffutils.h"
 #include "media/pictureconverter.h"
+#include "media/pictureshape.h"
 #include "player/customplayer.h"
 #include "player/playback.h"
 
@@ -47,7 +50,25 @@ bool TPlayback::ConfigureFilters(const AVFrame* frame) {
   if (ff::av_opt_set_bin(bufferSink_, "pix_fmts", reinterpret_cast<const uint8_t*>(formats),
                          sizeof formats[0], AV_OPT_SEARCH_CHILDREN) < 0)
     return false;
-  if (ff::avfilter_link(bufferSrc_, 0, bufferSink_, 0) < 0) return false;
+  // A picture stored turned (a phone's portrait clip) is shown upright: the turn comes first, so
+  // the hook, the current frame and the display rectangle all see the upright picture.
+  std::vector<std::pair<const char*, const char*>> turn;
+  switch (media::StreamPictureShape(videoSt_).Rotation) {
+    case 90: turn = {{"transpose", "clock"}}; break;
+    case 180: turn = {{"hflip", nullptr}, {"vflip", nullptr}}; break;
+    case 270: turn = {{"transpose", "cclock"}}; break;
+    default: break;
+  }
+  AVFilterContext* last = bufferSrc_;
+  for (const auto& [name, filterArgs] : turn) {
+    AVFilterContext* next = nullptr;
+    if (ff::avfilter_graph_create_filter(&next, ff::avfilter_get_by_name(name), name, filterArgs,
+                                         nullptr, graph_) < 0 ||
+        ff::avfilter_link(last, 0, next, 0) < 0)
+      return false;
+    last = next;
+  }
+  if (ff::avfilter_link(last, 0, bufferSink_, 0) < 0) return false;
   if (ff::avfilter_graph_config(graph_, nullptr) < 0) return false;
   graphWidth_ = frame->width;
   graphHeight_ = frame->height;

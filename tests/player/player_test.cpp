@@ -22,6 +22,7 @@ using player::psStop;
 using playertest::RecordingSurface;
 using playertest::Serve;
 using playertest::Session;
+using playertest::Shown;
 using playertest::WaitFor;
 using testsupport::Fixture;
 
@@ -187,6 +188,46 @@ TEST(Player, PausedOpenPausedSeekAndTheCurrentFrame) {
   EXPECT_TRUE(WaitFor([&] { return !p.Playing(); }));
   p.GetCurrentFrame(time);
   EXPECT_EQ(time, -1);
+}
+
+TEST(Player, TurnedAndAnamorphicPicturesAreShownAsTheyAreMeantToBeSeen) {
+  // Each clip's stored top-left quarter is red: it must be seen in the corner the display
+  // rotation puts it in, in a rectangle of the picture's display shape.
+  const struct {
+    const char* file;
+    int width, height;   // of the picture handed to the surface
+    player::TRect rect;  // on a 320x320 surface
+    bool redRight, redBottom;
+  } cases[] = {
+      {"phone90.mp4", 360, 640, {70, 0, 180, 320}, true, false},
+      {"phone180.mp4", 640, 360, {0, 70, 320, 180}, true, true},
+      {"pal_wide.mp4", 720, 576, {0, 70, 320, 180}, false, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    Session session;
+    RecordingSurface surface(320, 320);
+    player::TVIVudero p;
+    session.Attach(p);
+    ASSERT_TRUE(p.Open(Fixture(c.file), &surface, true)) << p.LastErrMsg();
+    ASSERT_TRUE(WaitFor([&] { return surface.Count() >= 1; }));
+    const Shown shown = surface.Last();
+    EXPECT_EQ(shown.width, c.width);
+    EXPECT_EQ(shown.height, c.height);
+    EXPECT_EQ(shown.rect, c.rect);
+    // Red has a high V; the gray picture around it sits near the middle.
+    const auto red = [&](bool right, bool bottom) {
+      int yuv[3];
+      shown.Sample(right ? shown.width * 7 / 8 : shown.width / 8,
+                   bottom ? shown.height * 7 / 8 : shown.height / 8, yuv);
+      return yuv[2] > 200;
+    };
+    for (const bool right : {false, true})
+      for (const bool bottom : {false, true})
+        EXPECT_EQ(red(right, bottom), right == c.redRight && bottom == c.redBottom)
+            << (right ? "right" : "left") << " " << (bottom ? "bottom" : "top");
+    p.Stop(true);
+  }
 }
 
 TEST(Player, SurfaceResizeAspectChangesAndARelativeSeekWhilePaused) {
