@@ -273,7 +273,9 @@ void TCustomFFmpeg::SetOption(const std::string& name, const std::string& value)
            throw FFmpegException(media::FormatText("Invalid stream index %ld for option itsscale", stream));
          if (t.InputCount() >= MAX_FILES)
            throw FFmpegException(media::FormatText("Too many input files (at most %d)", MAX_FILES));
-         t.state_.inputFilesTsScale[t.InputCount()][stream] = scale;
+         auto& scales = t.state_.inputFilesTsScale;
+         if (static_cast<int>(scales.size()) <= t.InputCount()) scales.resize(t.InputCount() + 1);
+         scales[t.InputCount()][stream] = scale;
        }},
       {"timestamp",
        [](TCustomFFmpeg& t, const std::string& n, const std::string& v) {

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 #include <utility>
+#include <array>
 #include <vector>
 
 extern "C" {
@@ -113,7 +114,9 @@ struct TOptionState {
   std::vector<TStreamMap> streamMaps;
   std::vector<TMetaDataMap> metaDataMaps;
   int streamidMap[MAX_STREAMS] = {};
-  double inputFilesTsScale[MAX_FILES][MAX_STREAMS] = {};
+  // Per input (only those given a scale), per stream; 0 = no scaling. Kept sparse: a task of one
+  // input would otherwise carry room for twenty.
+  std::vector<std::array<double, MAX_STREAMS>> inputFilesTsScale;
   std::vector<TBitstreamFilterEntry> audioBitstreamFilters, videoBitstreamFilters,
       subtitleBitstreamFilters;
   bool usingVhook = false;

@@ -340,7 +340,8 @@ bool TCustomFFmpeg::OpenInput(const std::string& fileName) {
   input.ctx = ic;
   input.skipped = skipped;
   input.tsOffset = s.copyTs ? s.inputTsOffset : s.inputTsOffset - timestamp;
-  std::memcpy(input.tsScale, s.inputFilesTsScale[InputCount()], sizeof input.tsScale);
+  if (InputCount() < static_cast<int>(s.inputFilesTsScale.size()))
+    std::memcpy(input.tsScale, s.inputFilesTsScale[InputCount()].data(), sizeof input.tsScale);
   inputFiles_.push_back(input);
   if (s.verbose >= 0) ff::av_dump_format(ic, InputCount() - 1, ic->url, 0);
   return true;
