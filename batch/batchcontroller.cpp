@@ -351,10 +351,10 @@ void TBatchController::RunPostActions() {
 
 void TBatchController::HandleCustomHook(engine::THookInfo& info) const {
   if (info.TaskIndex < 0 || info.TaskIndex >= static_cast<int>(taskEffects_.size())) return;
-  const std::optional<dialogs::FrameEffectSettings>& effects = taskEffects_[info.TaskIndex];
+  const std::optional<effects::FrameEffectSettings>& effects = taskEffects_[info.TaskIndex];
   if (!effects || !info.Bitmap) return;
   std::lock_guard canvas(*info.Bitmap);
-  dialogs::ApplyFrameEffects(*info.Bitmap, *effects);
+  effects::ApplyFrameEffects(*info.Bitmap, *effects);
 }
 
 std::string ProgressFileText(const std::string& path) {

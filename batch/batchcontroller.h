@@ -18,7 +18,7 @@
 
 #include "batch/filelist.h"
 #include "batch/outputcheck.h"
-#include "dialogs/frameeffects.h"
+#include "effects/frameeffects.h"
 #include "engine/zuzezaviv.h"
 #include "media/bitmap.h"
 
@@ -153,7 +153,7 @@ class TBatchController {
   std::vector<TBatchFailure> failures_;
   // The frame effects of each task, fixed when the batch starts; none for a task without a hook.
   // Worker threads read it while the batch runs.
-  std::vector<std::optional<dialogs::FrameEffectSettings>> taskEffects_;
+  std::vector<std::optional<effects::FrameEffectSettings>> taskEffects_;
   int endedTasks_ = 0;
   bool lastTaskFinished_ = false;
   media::TBitmap previewBitmap_;

@@ -2,8 +2,8 @@
 
 namespace batch {
 
-dialogs::FrameEffectSettings EffectSettings(const TlvFilesRecord& record) {
-  dialogs::FrameEffectSettings settings;
+effects::FrameEffectSettings EffectSettings(const TlvFilesRecord& record) {
+  effects::FrameEffectSettings settings;
   settings.Brightness = record.Brightness;
   settings.Contrast = record.Contrast;
   settings.Saturation = record.Saturation;

@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <string>
 
-#include "dialogs/frameeffects.h"
-#include "dialogs/textcanvas.h"
+#include "effects/frameeffects.h"
+#include "effects/textcanvas.h"
 
 namespace batch {
 
@@ -28,7 +28,7 @@ struct TlvFilesRecord {
   int32_t CropBottomInput = 0;
   int32_t CropRightInput = 0;
   std::string MarkText;       // watermark text; empty = none
-  dialogs::TextFont MarkFont;  // "MS Sans Serif", 8 points, black
+  effects::TextFont MarkFont;  // "MS Sans Serif", 8 points, black
   int32_t TextX = 0;          // top-left corner of the text in frame pixels
   int32_t TextY = 0;
   int32_t TextHorizPos = 0;   // slider positions of the text in the effects dialog
@@ -49,7 +49,7 @@ struct TlvFilesRecord {
 };
 
 // The record's effect and watermark fields as the frame effects take them.
-dialogs::FrameEffectSettings EffectSettings(const TlvFilesRecord& record);
+effects::FrameEffectSettings EffectSettings(const TlvFilesRecord& record);
 
 // True when converting the row needs the per-frame hook: a colour value other than 255, 0, 255,
 // an exposure other than 0, a watermark text or a watermark image.

@@ -12,8 +12,8 @@
 #include <string>
 #include <unistd.h>
 
-#include "dialogs/frameeffects.h"
-#include "dialogs/overlaycache.h"
+#include "effects/frameeffects.h"
+#include "effects/overlaycache.h"
 
 using media::TBitmap;
 
@@ -66,7 +66,7 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  dialogs::FrameEffectSettings s;
+  effects::FrameEffectSettings s;
   s.Brightness = 300;
   s.Contrast = 30;
   s.Saturation = 320;
@@ -88,31 +88,31 @@ int main(int argc, char** argv) {
   const TBitmap source = TestFrame(1280, 720);
   std::printf("1280x720, %d frames, one thread\n", frames);
   Measure("ApplyFrameEffects (all steps)", source, frames,
-          [&](TBitmap& f) { dialogs::ApplyFrameEffects(f, s); });
+          [&](TBitmap& f) { effects::ApplyFrameEffects(f, s); });
   Measure("ApplyColorAdjust", source, frames, [&](TBitmap& f) {
-    dialogs::ApplyColorAdjust(f, s.Brightness, s.Contrast, s.Saturation);
+    effects::ApplyColorAdjust(f, s.Brightness, s.Contrast, s.Saturation);
   });
   Measure("ApplyExposure", source, frames,
-          [&](TBitmap& f) { dialogs::ApplyExposure(f, float(s.Exposure)); });
+          [&](TBitmap& f) { effects::ApplyExposure(f, float(s.Exposure)); });
   Measure("DrawTextMark", source, frames, [&](TBitmap& f) {
-    dialogs::DrawTextMark(f, s.MarkText, s.MarkFont, s.TextX, s.TextY);
+    effects::DrawTextMark(f, s.MarkText, s.MarkFont, s.TextX, s.TextY);
   });
   Measure("image step (cached file + blend 1)", source, frames, [&](TBitmap& f) {
-    dialogs::FrameEffectSettings only;
+    effects::FrameEffectSettings only;
     only.MarkImageFile = s.MarkImageFile;
     only.ImageX = s.ImageX;
     only.ImageY = s.ImageY;
     only.ImageAlpha = s.ImageAlpha;
-    dialogs::ApplyFrameEffects(f, only);
+    effects::ApplyFrameEffects(f, only);
   });
-  const TBitmap loaded = dialogs::LoadOverlayImage(overlayFile);
+  const TBitmap loaded = effects::LoadOverlayImage(overlayFile);
   Measure("BlendImageMark style 2", source, frames, [&](TBitmap& f) {
-    dialogs::BlendImageMark(f, loaded, s.ImageX, s.ImageY, s.ImageAlpha, 2);
+    effects::BlendImageMark(f, loaded, s.ImageX, s.ImageY, s.ImageAlpha, 2);
   });
 
   if (argc > 2) {
     TBitmap frame = source;
-    dialogs::ApplyFrameEffects(frame, s);
+    effects::ApplyFrameEffects(frame, s);
     frame.SaveToBMP(argv[2]);
   }
   std::filesystem::remove_all(folder);

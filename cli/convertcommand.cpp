@@ -18,8 +18,8 @@
 #include "batch/filelist.h"
 #include "cli/commands.h"
 #include "cli/consoleview.h"
-#include "dialogs/overlaycache.h"
-#include "dialogs/textcanvas.h"
+#include "effects/overlaycache.h"
+#include "effects/textcanvas.h"
 #include "engine/zuzezaviv.h"
 #include "media/fflogger.h"
 #include "platform/mainthread.h"
@@ -93,8 +93,8 @@ std::vector<int> ParseNumbers(const std::string& text, const std::string& option
 }
 
 // FAMILY[,SIZE[,#RRGGBB[,bold][,italic][,underline][,strikeout]]]
-dialogs::TextFont ParseFont(const std::string& text) {
-  dialogs::TextFont font;
+effects::TextFont ParseFont(const std::string& text) {
+  effects::TextFont font;
   const std::vector<std::string> parts = Split(text, ',');
   if (parts[0].empty()) throw TUsageError("--font " + text + ": no font family");
   font.Name = parts[0];
@@ -105,7 +105,7 @@ dialogs::TextFont ParseFont(const std::string& text) {
     } else if (part.size() == 7 && part[0] == '#' &&
                part.find_first_not_of("0123456789abcdefABCDEF", 1) == std::string::npos) {
       const unsigned long rgb = std::stoul(part.substr(1), nullptr, 16);
-      font.Color = dialogs::ColorFromRGB((rgb >> 16) & 0xff, (rgb >> 8) & 0xff, rgb & 0xff);
+      font.Color = effects::ColorFromRGB((rgb >> 16) & 0xff, (rgb >> 8) & 0xff, rgb & 0xff);
     } else if (part == "bold") {
       font.Bold = true;
     } else if (part == "italic") {
@@ -329,7 +329,7 @@ int RunConvert(const std::vector<std::string>& args) {
   const int code = o.profile.value_or(profiles::TSettings(files.settingsFile).FormatCode());
   if (!o.edits.MarkImageFile.empty()) {
     try {
-      dialogs::LoadOverlayImage(o.edits.MarkImageFile);
+      effects::LoadOverlayImage(o.edits.MarkImageFile);
     } catch (const std::exception& error) {
       throw TUsageError("--image: " + std::string(error.what()));
     }
@@ -357,7 +357,7 @@ int RunConvert(const std::vector<std::string>& args) {
     return kExitLibraries;
   }
   // Text is drawn on the workers' threads; the drawing library is set up on this one first.
-  if (!o.edits.MarkText.empty()) dialogs::EnsureGuiApplication();
+  if (!o.edits.MarkText.empty()) effects::EnsureGuiApplication();
 
   TConsolePrompt prompt;
   platform::TPromptScope promptScope(prompt);

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "dialogs/frameeffects.h"
+#include "effects/frameeffects.h"
 #include "tests/batch/batchtesting.h"
 #include "tests/support/ffprobe.h"
 
@@ -193,7 +193,7 @@ TEST(BatchOutput, MixedBatchWithEffectsAndATextWatermark) {
   record.MarkFont.Name = "DejaVu Sans";
   record.MarkFont.Size = 28;
   record.MarkFont.Bold = true;
-  record.MarkFont.Color = dialogs::ColorFromRGB(255, 0, 255);
+  record.MarkFont.Color = effects::ColorFromRGB(255, 0, 255);
   record.TextX = 40;
   record.TextY = 150;
   ASSERT_TRUE(rig.RunBatch());
@@ -218,11 +218,11 @@ TEST(BatchOutput, MixedBatchWithEffectsAndATextWatermark) {
   ASSERT_FALSE(source.empty());
   ASSERT_FALSE(converted.empty());
   media::TBitmap frame = ToBitmap(source, 320, 240);
-  dialogs::FrameEffectSettings colourOnly = batch::EffectSettings(record);
+  effects::FrameEffectSettings colourOnly = batch::EffectSettings(record);
   colourOnly.MarkText.clear();
   media::TBitmap colourFrame = frame;
-  dialogs::ApplyFrameEffects(colourFrame, colourOnly);
-  dialogs::ApplyFrameEffects(frame, batch::EffectSettings(record));
+  effects::ApplyFrameEffects(colourFrame, colourOnly);
+  effects::ApplyFrameEffects(frame, batch::EffectSettings(record));
   const auto expected = ToRgb(frame);
   const auto withoutText = ToRgb(colourFrame);
 

@@ -1,4 +1,4 @@
-#include "dialogs/textcanvas.h"
+#include "effects/textcanvas.h"
 
 #include <QColor>
 #include <QCoreApplication>
@@ -17,7 +17,7 @@
 
 #include "media/fflogger.h"
 
-namespace dialogs {
+namespace effects {
 namespace {
 
 // Pixels per inch of the canvas: point sizes become pixel sizes as on a 96-dpi desktop, whatever
@@ -116,4 +116,4 @@ void DrawTextOnBitmap(media::TBitmap& bitmap, const std::string& text, const Tex
   painter.end();
 }
 
-}  // namespace dialogs
+}  // namespace effects

@@ -8,7 +8,7 @@
 
 #include "media/bitmap.h"
 
-namespace dialogstest {
+namespace effectstest {
 
 struct Px {
   uint8_t b = 0, g = 0, r = 0;
@@ -48,4 +48,4 @@ inline std::vector<uint8_t> Bytes(const media::TBitmap& frame) {
   return out;
 }
 
-}  // namespace dialogstest
+}  // namespace effectstest

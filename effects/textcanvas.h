@@ -20,7 +20,7 @@
 
 #include "media/bitmap.h"
 
-namespace dialogs {
+namespace effects {
 
 // The font of a text watermark, as the job record and the settings files store it.
 struct TextFont {
@@ -58,4 +58,4 @@ void DrawTextOnBitmap(media::TBitmap& bitmap, const std::string& text, const Tex
 // a non-GUI application object exists instead. DrawTextOnBitmap calls it.
 void EnsureGuiApplication();
 
-}  // namespace dialogs
+}  // namespace effects

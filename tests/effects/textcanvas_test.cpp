@@ -1,4 +1,4 @@
-#include "dialogs/textcanvas.h"
+#include "effects/textcanvas.h"
 
 #include <gtest/gtest.h>
 
@@ -6,15 +6,15 @@
 #include <thread>
 #include <vector>
 
-#include "dialogs/frameeffects.h"
-#include "tests/dialogs/pixels.h"
+#include "effects/frameeffects.h"
+#include "tests/effects/pixels.h"
 
-using dialogs::DrawTextMark;
-using dialogs::TextFont;
-using dialogstest::Bytes;
-using dialogstest::Filled;
-using dialogstest::Get;
-using dialogstest::Grey;
+using effects::DrawTextMark;
+using effects::TextFont;
+using effectstest::Bytes;
+using effectstest::Filled;
+using effectstest::Get;
+using effectstest::Grey;
 using media::TBitmap;
 
 namespace {

@@ -1,4 +1,4 @@
-#include "dialogs/frameeffects.h"
+#include "effects/frameeffects.h"
 
 #include <algorithm>
 #include <cmath>
@@ -7,9 +7,9 @@
 #include <numbers>
 #include <vector>
 
-#include "dialogs/overlaycache.h"
+#include "effects/overlaycache.h"
 
-namespace dialogs {
+namespace effects {
 namespace {
 
 inline int ClampLevel(int v) { return v < 0 ? 0 : (v > 255 ? 255 : v); }
@@ -220,4 +220,4 @@ void ApplyFrameEffects(media::TBitmap& frame, const FrameEffectSettings& setting
   }
 }
 
-}  // namespace dialogs
+}  // namespace effects

@@ -1,4 +1,4 @@
-#include "dialogs/overlaycache.h"
+#include "effects/overlaycache.h"
 
 #include <gtest/gtest.h>
 
@@ -10,15 +10,15 @@
 #include <string>
 #include <vector>
 
-#include "tests/dialogs/pixels.h"
+#include "tests/effects/pixels.h"
 #include "tests/support/testdirs.h"
 
-using dialogs::LoadOverlayImage;
-using dialogs::OverlayCache;
-using dialogstest::Bytes;
-using dialogstest::Grey;
-using dialogstest::Px;
-using dialogstest::Set;
+using effects::LoadOverlayImage;
+using effects::OverlayCache;
+using effectstest::Bytes;
+using effectstest::Grey;
+using effectstest::Px;
+using effectstest::Set;
 using media::TBitmap;
 
 namespace {
@@ -118,6 +118,6 @@ TEST(OverlayCache, OtherBmpFormsBecome24Bits) {
     const TBitmap bitmap = LoadOverlayImage(path);
     ASSERT_EQ(bitmap.Width(), 3);
     ASSERT_EQ(bitmap.Height(), 2);
-    for (int i = 0; i < 6; ++i) EXPECT_EQ(dialogstest::Get(bitmap, i % 3, i / 3), expected[i]) << i;
+    for (int i = 0; i < 6; ++i) EXPECT_EQ(effectstest::Get(bitmap, i % 3, i / 3), expected[i]) << i;
   }
 }

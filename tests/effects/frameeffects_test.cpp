@@ -1,4 +1,4 @@
-#include "dialogs/frameeffects.h"
+#include "effects/frameeffects.h"
 
 #include <gtest/gtest.h>
 
@@ -10,17 +10,17 @@
 #include <utility>
 #include <vector>
 
-#include "tests/dialogs/pixels.h"
+#include "tests/effects/pixels.h"
 #include "tests/support/testdirs.h"
 
-using dialogs::ApplyFrameEffects;
-using dialogs::FrameEffectSettings;
-using dialogstest::Bytes;
-using dialogstest::Filled;
-using dialogstest::Get;
-using dialogstest::Grey;
-using dialogstest::Px;
-using dialogstest::Set;
+using effects::ApplyFrameEffects;
+using effects::FrameEffectSettings;
+using effectstest::Bytes;
+using effectstest::Filled;
+using effectstest::Get;
+using effectstest::Grey;
+using effectstest::Px;
+using effectstest::Set;
 using media::TBitmap;
 
 namespace {
@@ -164,7 +164,7 @@ TEST(FrameEffects, ImageMarkIsPlacedAndCutAtTheEdges) {
     for (int row = 0; row < c.overlayH; ++row)
       for (int col = 0; col < c.overlayW; ++col) Set(overlay, col, row, overlayPixel(col, row));
     TBitmap frame = Filled(kFrameW, kFrameH, Grey(255));
-    dialogs::BlendImageMark(frame, overlay, c.x, c.y, 168, 2);
+    effects::BlendImageMark(frame, overlay, c.x, c.y, 168, 2);
     for (int fy = 0; fy < kFrameH; ++fy) {
       for (int fx = 0; fx < kFrameW; ++fx) {
         const bool inside = fx >= c.x && fx < c.x + c.cols && fy >= c.y && fy < c.y + c.rows;
@@ -197,7 +197,7 @@ TEST(FrameEffects, ImageMarkBlendStyles) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     TBitmap target = Filled(1, 1, frame);
-    dialogs::BlendImageMark(target, Filled(1, 1, c.overlay), 0, 0, c.alpha, c.style);
+    effects::BlendImageMark(target, Filled(1, 1, c.overlay), 0, 0, c.alpha, c.style);
     EXPECT_EQ(Get(target, 0, 0), c.expected);
   }
 }
@@ -222,7 +222,7 @@ struct OrderFixture {
     settings.MarkText = "H";
     settings.MarkFont.Size = 20;
     settings.MarkFont.Bold = true;
-    settings.MarkFont.Color = dialogs::ColorFromRGB(kText.r, kText.g, kText.b);
+    settings.MarkFont.Color = effects::ColorFromRGB(kText.r, kText.g, kText.b);
     settings.TextX = 4;
     settings.TextY = 4;
     settings.MarkImageFile = dir.File("mark.bmp");
@@ -236,7 +236,7 @@ struct OrderFixture {
   // The pixels the text covers completely (exactly its colour when drawn alone).
   std::vector<std::pair<int, int>> SolidTextPixels() const {
     TBitmap frame = Filled(kW, kH, kBackground);
-    dialogs::DrawTextMark(frame, settings.MarkText, settings.MarkFont, settings.TextX,
+    effects::DrawTextMark(frame, settings.MarkText, settings.MarkFont, settings.TextX,
                           settings.TextY);
     std::vector<std::pair<int, int>> solid;
     for (int y = 0; y < kH; ++y)

@@ -13,7 +13,7 @@
 
 #include "media/bitmap.h"
 
-namespace dialogs {
+namespace effects {
 
 // Reads a BMP file as a 24-bit bitmap. Uncompressed 24-bit files are read as they are; every
 // other BMP form (1, 4 and 8 bits with a palette, RLE, 16 and 32 bits) is converted, and an
@@ -56,4 +56,4 @@ class OverlayCache {
   std::list<Entry> entries_;  // most recently used first
 };
 
-}  // namespace dialogs
+}  // namespace effects

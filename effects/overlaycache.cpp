@@ -1,4 +1,4 @@
-#include "dialogs/overlaycache.h"
+#include "effects/overlaycache.h"
 
 #include <QImage>
 #include <QImageReader>
@@ -12,7 +12,7 @@
 #include <stdexcept>
 #include <utility>
 
-namespace dialogs {
+namespace effects {
 namespace {
 
 [[noreturn]] void ThrowCannotLoad(const std::string& path) {
@@ -132,4 +132,4 @@ OverlayCache& OverlayCache::Shared() {
   return cache;
 }
 
-}  // namespace dialogs
+}  // namespace effects

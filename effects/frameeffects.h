@@ -10,10 +10,10 @@
 #include <cstdint>
 #include <string>
 
-#include "dialogs/textcanvas.h"
+#include "effects/textcanvas.h"
 #include "media/bitmap.h"
 
-namespace dialogs {
+namespace effects {
 
 // The settings that drive ApplyFrameEffects, with the values of a newly added job.
 struct FrameEffectSettings {
@@ -67,4 +67,4 @@ void DrawTextMark(media::TBitmap& frame, const std::string& text, const TextFont
 // frame is left unchanged.
 void ApplyFrameEffects(media::TBitmap& frame, const FrameEffectSettings& settings);
 
-}  // namespace dialogs
+}  // namespace effects
