@@ -1,0 +1,27 @@
+#include "app/filechooser.h"
+
+#include <QFileDialog>
+
+namespace app {
+namespace {
+
+class TDialogChooser : public IFileChooser {
+ public:
+  std::vector<std::string> OpenFiles(QWidget* parent, const QString& caption,
+                                     const QString& filter) override {
+    std::vector<std::string> paths;
+    for (const QString& path : QFileDialog::getOpenFileNames(parent, caption, QString(), filter))
+      paths.push_back(path.toStdString());
+    return paths;
+  }
+};
+
+TDialogChooser dialogChooser;
+IFileChooser* current = &dialogChooser;
+
+}  // namespace
+
+IFileChooser& FileChooser() { return *current; }
+void SetFileChooser(IFileChooser* chooser) { current = chooser ? chooser : &dialogChooser; }
+
+}  // namespace app
