@@ -2,6 +2,8 @@
 
 #include <QFileDialog>
 
+#include "app/folderchooser.h"
+
 namespace app {
 namespace {
 
@@ -13,6 +15,11 @@ class TDialogChooser : public IFileChooser {
     for (const QString& path : QFileDialog::getOpenFileNames(parent, caption, QString(), filter))
       paths.push_back(path.toStdString());
     return paths;
+  }
+  std::string ChooseFolder(QWidget* parent, const std::string& current) override {
+    TfrmBrows chooser(current, parent);
+    chooser.exec();
+    return chooser.Folder();
   }
 };
 

@@ -18,6 +18,8 @@ class IFileChooser {
   // "Name (*.a *.b);;…" form. The chosen paths in selection order; none when cancelled.
   virtual std::vector<std::string> OpenFiles(QWidget* parent, const QString& caption,
                                              const QString& filter) = 0;
+  // The output folder chooser ("Brows"), opened at `current`: the folder taken, "" when cancelled.
+  virtual std::string ChooseFolder(QWidget* parent, const std::string& current) = 0;
 };
 
 // The chooser in use (never null).

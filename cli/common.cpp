@@ -21,9 +21,8 @@ TSettingsFiles ResolveSettingsFiles(const std::string& folder) {
   std::error_code code;
   if (!std::filesystem::is_directory(folder, code))
     throw TUsageError("--settings " + folder + ": not a folder");
-  const std::string format = folder + "/" + profiles::kFormatFileName;
-  return {folder + "/" + profiles::kSettingsFileName,
-          std::filesystem::exists(format, code) ? format : profiles::FormatFilePath()};
+  const auto [settings, format] = profiles::SettingsFilesIn(folder);
+  return {settings, format};
 }
 
 bool IsOption(const std::string& arg, const std::string& name) {

@@ -1,6 +1,8 @@
 #include "platform/paths.h"
 
 #include <pwd.h>
+#include <sys/statfs.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -34,6 +36,18 @@ std::string SettingsFolder(const std::string& appFolderName) {
   std::error_code ec;
   std::filesystem::create_directories(folder, ec);
   return folder;
+}
+
+bool FolderOnReadOnlyMedia(const std::string& folder) {
+  constexpr long kIso9660Magic = 0x9660, kUdfMagic = 0x15013346;
+  std::filesystem::path path = std::filesystem::absolute(folder);
+  std::error_code ec;
+  while (!std::filesystem::exists(path, ec) && path.has_relative_path()) path = path.parent_path();
+  struct statfs fs {};
+  if (::statfs(path.c_str(), &fs) == 0 && (fs.f_type == kIso9660Magic || fs.f_type == kUdfMagic))
+    return true;
+  struct statvfs vfs {};
+  return ::statvfs(path.c_str(), &vfs) == 0 && (vfs.f_flag & ST_RDONLY) != 0;
 }
 
 std::string DefaultOutputFolder() { return HomeFolder() + "/videoconverter"; }

@@ -16,6 +16,11 @@ std::string SettingsFolder(const std::string& appFolderName = "videoconverter");
 // The default output folder, ~/videoconverter (not created here).
 std::string DefaultOutputFolder();
 
+// Whether a folder lies on a disc (an ISO 9660 or UDF file system) or on any mount that is read
+// only, where no output can be written. A folder that does not exist yet is judged by the nearest
+// folder above it that does.
+bool FolderOnReadOnlyMedia(const std::string& folder);
+
 // The user's home folder ($HOME, else the password database).
 std::string HomeFolder();
 

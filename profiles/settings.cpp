@@ -34,6 +34,13 @@ std::string FindFormatFile(const std::vector<std::string>& folders) {
 
 std::string FormatFilePath() { return FindFormatFile(FormatFileFolders()); }
 
+std::pair<std::string, std::string> SettingsFilesIn(const std::string& folder) {
+  const std::string format = folder + "/" + kFormatFileName;
+  std::error_code code;
+  return {folder + "/" + kSettingsFileName,
+          std::filesystem::exists(format, code) ? format : FormatFilePath()};
+}
+
 std::string FormatInfoSection(int code) { return kProfileSectionPrefix + std::to_string(code); }
 
 TSettings::TSettings(std::string fileName) : ini_(std::move(fileName)) {}

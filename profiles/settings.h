@@ -69,6 +69,10 @@ std::string FindFormatFile(const std::vector<std::string>& folders);
 // FindFormatFile(FormatFileFolders()).
 std::string FormatFilePath();
 
+// The two files when the user names a settings folder of their own: that folder's
+// keltovideoconverter.ini, and its keltovideoformat.ini when it holds one, else FormatFilePath().
+std::pair<std::string, std::string> SettingsFilesIn(const std::string& folder);
+
 // A profile's section in both files: "formatInfo" + code in decimal.
 std::string FormatInfoSection(int code);
 

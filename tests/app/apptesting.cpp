@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "app/skins.h"
+#include "app/application.h"
 #include "app/guithread.h"
 #include "profiles/settings.h"
 
@@ -15,7 +16,8 @@ QApplication& App() {
   static char arg0[] = "app_test", arg1[] = "-platform", arg2[] = "offscreen";
   static char* argv[] = {arg0, arg1, arg2, nullptr};
   static QApplication* app = [] {
-    auto* a = new QApplication(argc, argv);
+    auto* a = new app::TApplication(argc, argv);
+    QApplication::setApplicationDisplayName(QStringLiteral("Kelto Video Converter"));
     app::InstallMainThreadHandOff();
     app::ApplySkin(0);
     return a;
@@ -34,6 +36,13 @@ std::vector<std::string> TScriptedChooser::OpenFiles(QWidget*, const QString&,
   std::vector<std::string> answer = std::move(answers.front());
   answers.pop_front();
   return answer;
+}
+
+std::string TScriptedChooser::ChooseFolder(QWidget*, const std::string&) {
+  if (folders.empty()) return "";
+  std::string folder = std::move(folders.front());
+  folders.pop_front();
+  return folder;
 }
 
 bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout) {

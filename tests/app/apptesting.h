@@ -18,7 +18,8 @@
 
 namespace apptest {
 
-// The application of the test program (offscreen platform, Default theme), created on first use.
+// The application of the test program (the program's own TApplication with its error display,
+// offscreen platform, Default theme, the product title as display name), created on first use.
 QApplication& App();
 
 // A fresh settings folder: an empty keltovideoconverter.ini beside the project's format file.
@@ -30,13 +31,15 @@ struct TSettingsFolder {
 };
 
 // Answers the open dialog from a list of answers, in order (then: cancelled), and records what
-// each call was shown.
+// each call was shown; the folder chooser the same way from its own list.
 class TScriptedChooser : public app::IFileChooser {
  public:
   std::deque<std::vector<std::string>> answers;
   std::vector<QString> filters;  // the filter list of each call
+  std::deque<std::string> folders;
   std::vector<std::string> OpenFiles(QWidget* parent, const QString& caption,
                                      const QString& filter) override;
+  std::string ChooseFolder(QWidget* parent, const std::string& current) override;
 };
 
 // Installs a chooser and a scripted prompt for a test's scope.

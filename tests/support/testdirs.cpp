@@ -36,4 +36,16 @@ void WriteText(const std::string& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;
 }
 
+std::string ReadOnlyMountPoint() {
+  std::ifstream in("/proc/self/mountinfo");
+  for (std::string line; std::getline(in, line);) {
+    std::istringstream fields(line);
+    std::string id, parent, device, root, mountPoint, options;
+    fields >> id >> parent >> device >> root >> mountPoint >> options;
+    const bool readOnly = options == "ro" || options.rfind("ro,", 0) == 0;
+    if (readOnly && mountPoint.find('\\') == std::string::npos) return mountPoint;
+  }
+  return "";
+}
+
 }  // namespace testsupport

@@ -28,6 +28,9 @@ std::string Fixture(const std::string& name);
 // The build folder (for test helper binaries).
 std::string BinaryDir();
 
+// The mount point of some read-only mount this process sees, "" when there is none.
+std::string ReadOnlyMountPoint();
+
 // A file's whole content as bytes ("" when it cannot be read) / replaced by the text.
 std::string ReadText(const std::string& path);
 void WriteText(const std::string& path, const std::string& text);
