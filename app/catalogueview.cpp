@@ -135,9 +135,11 @@ class TLineDelegate : public QStyledItemDelegate {
 class TCatalogueListView : public QListView {
  public:
   explicit TCatalogueListView(TCatalogueBox& owner)
-      : owner_(owner), model_(owner.lines_, this), delegate_(owner.lines_, this) {
-    setModel(&model_);
-    setItemDelegate(&delegate_);
+      : owner_(owner),
+        model_(new TLineModel(owner.lines_, this)),
+        delegate_(new TLineDelegate(owner.lines_, this)) {
+    setModel(model_);
+    setItemDelegate(delegate_);
     setUniformItemSizes(true);
     setSelectionMode(QAbstractItemView::NoSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -152,19 +154,19 @@ class TCatalogueListView : public QListView {
     hide();
   }
 
-  void LinesChanged() { model_.Reset(); }
+  void LinesChanged() { model_->Reset(); }
   void Redraw() { viewport()->update(); }
 
   // The middle of line `row` in global coordinates, after scrolling it into view.
   QPoint LineCentre(int row) {
-    const QModelIndex index = model_.index(row);
+    const QModelIndex index = model_->index(row);
     scrollTo(index);
     return viewport()->mapToGlobal(visualRect(index).center());
   }
 
   void ScrollToSelection() {
     const int row = owner_.lines_.ItemIndex();
-    if (row >= 0) scrollTo(model_.index(row));
+    if (row >= 0) scrollTo(model_->index(row));
   }
 
  protected:
@@ -238,8 +240,8 @@ class TCatalogueListView : public QListView {
 
  private:
   TCatalogueBox& owner_;
-  TLineModel model_;
-  TLineDelegate delegate_;
+  TLineModel* model_;        // owned by the view
+  TLineDelegate* delegate_;  // owned by the view
 };
 
 TCatalogueBox::TCatalogueBox(std::string settingsFile, QWidget* parent)
