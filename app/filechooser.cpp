@@ -12,7 +12,8 @@ class TDialogChooser : public IFileChooser {
   std::vector<std::string> OpenFiles(QWidget* parent, const QString& caption,
                                      const QString& filter) override {
     std::vector<std::string> paths;
-    for (const QString& path : QFileDialog::getOpenFileNames(parent, caption, QString(), filter))
+    for (const QString& path : QFileDialog::getOpenFileNames(
+             parent, caption, QString(), filter, nullptr, QFileDialog::HideNameFilterDetails))
       paths.push_back(path.toStdString());
     return paths;
   }

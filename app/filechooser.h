@@ -15,7 +15,8 @@ class IFileChooser {
  public:
   virtual ~IFileChooser() = default;
   // The open dialog: several existing files, with the filter list given in Qt's
-  // "Name (*.a *.b);;…" form. The chosen paths in selection order; none when cancelled.
+  // "Name (*.a *.b);;…" form; the dialog shows each name without its last parentheses (the
+  // patterns). The chosen paths in selection order; none when cancelled.
   virtual std::vector<std::string> OpenFiles(QWidget* parent, const QString& caption,
                                              const QString& filter) = 0;
   // The output folder chooser ("Brows"), opened at `current`: the folder taken, "" when cancelled.
