@@ -1,6 +1,7 @@
 #include "app/progresswindow.h"
 
 #include <QCheckBox>
+#include <QFrame>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -139,6 +140,24 @@ class TPreviewPicture : public QWidget {
   QRect frameRect_;
 };
 
+// A value label narrower than its text: the text is drawn with its middle left out, so the
+// start of the path and its extension stay in view, and the whole text becomes the tooltip.
+// text() is the text as given.
+class TElidedLabel : public QLabel {
+ public:
+  explicit TElidedLabel(QWidget* parent) : QLabel(parent) {}
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    const QRect area = contentsRect();
+    const QString shown = fontMetrics().elidedText(text(), Qt::ElideMiddle, area.width());
+    setToolTip(shown == text() ? QString() : text());
+    QPainter painter(this);
+    painter.setPen(palette().color(foregroundRole()));
+    painter.drawText(area, static_cast<int>(Qt::AlignLeft | Qt::AlignVCenter), shown);
+  }
+};
+
 // The promotional text: read-only, blue, with a hand cursor; a click with the left button calls
 // OnClick.
 class TAdvertText : public QLabel {
@@ -178,17 +197,16 @@ TfrmProgress::TfrmProgress(std::string settingsFile, QWidget* parent)
   snapshot_->setFixedSize(36, 32);
   snapshot_->setFocusPolicy(Qt::TabFocus);
 
-  const auto valueLabel = [this](const char* name) {
-    auto* label = new QLabel(this);
+  const auto valueLabel = [this](const char* name, QLabel* label) {
     label->setObjectName(name);
     label->setMinimumWidth(110);
     return label;
   };
-  currentTime_ = valueLabel("currentTimeValue");
-  length_ = valueLabel("lengthValue");
-  fileSize_ = valueLabel("fileSizeValue");
-  progress_ = valueLabel("progressValue");
-  file_ = valueLabel("fileValue");
+  currentTime_ = valueLabel("currentTimeValue", new QLabel(this));
+  length_ = valueLabel("lengthValue", new QLabel(this));
+  fileSize_ = valueLabel("fileSizeValue", new QLabel(this));
+  progress_ = valueLabel("progressValue", new QLabel(this));
+  file_ = valueLabel("fileValue", new TElidedLabel(this));
   file_->setFixedWidth(kFileValueWidth);
 
   fileBar_ = new QProgressBar(this);
@@ -218,11 +236,17 @@ TfrmProgress::TfrmProgress(std::string settingsFile, QWidget* parent)
   advert_ = new TAdvertText(this);
   advert_->OnClick = [this] { OpenAdvert(); };
 
-  // The picture centred, the snapshot button at its lower right.
+  // The picture centred in a thin sunken frame, the snapshot button at its lower right.
+  auto* pictureFrame = new QFrame(this);
+  pictureFrame->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+  pictureFrame->setLineWidth(1);
+  auto* framed = new QVBoxLayout(pictureFrame);
+  framed->setContentsMargins(1, 1, 1, 1);
+  framed->addWidget(picture_);
   auto* top = new QGridLayout;
   top->setColumnStretch(0, 1);
   top->setColumnStretch(2, 1);
-  top->addWidget(picture_, 0, 1, 2, 1);
+  top->addWidget(pictureFrame, 0, 1, 2, 1);
   top->setRowStretch(0, 1);
   top->addWidget(snapshot_, 1, 2, Qt::AlignLeft | Qt::AlignBottom);
 
@@ -258,6 +282,9 @@ TfrmProgress::TfrmProgress(std::string settingsFile, QWidget* parent)
   layout->addWidget(shutDown_);
   layout->addWidget(openFolder_);
   layout->addStretch(1);
+  auto* rule = new QFrame(this);
+  rule->setFrameStyle(QFrame::HLine | QFrame::Sunken);
+  layout->addWidget(rule);
   layout->addLayout(buttons);
   layout->addWidget(advert_);
 
