@@ -77,9 +77,9 @@ bool Compress(const media::TBitmap& bitmap, int quality, unsigned char** buffer,
 
 std::string SystemReason(int error) { return std::strerror(error); }
 
-// Creates a new, empty file in `folder`, named after `name` as no other file is, and returns its path
-// ("" with errno set when it cannot). The name starts with a dot, so a file manager does not show
-// it while it is being written.
+// Creates a new, empty file in `folder`, named after `name` as no other file is, and returns its
+// path ("" with errno set when it cannot). The name starts with a dot, so a file manager does not
+// show it while it is being written.
 std::string CreateTemporaryBeside(const std::string& folder, const std::string& name) {
   static std::atomic<unsigned> counter{0};
   std::random_device random;
