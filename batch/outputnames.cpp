@@ -73,19 +73,25 @@ std::string OutputFolderWarning(const std::string& folder) {
          platform::DefaultOutputFolder() + "!";
 }
 
+std::string UsableFolder(const std::string& folder,
+                         const std::function<void(const std::string&)>& storeDefault) {
+  if (!folder.empty() && MakeFolder(folder)) return folder;
+  platform::Prompt().Message(OutputFolderWarning(folder), kOutputFolderWarningTitle,
+                             platform::TPromptIcon::Warning);
+  const std::string fallback = platform::DefaultOutputFolder();
+  MakeFolder(fallback);
+  if (storeDefault) storeDefault(fallback);
+  return fallback;
+}
+
 std::string PartFileName(const std::string& output) { return output + kPartSuffix; }
 
 std::string MakeOutputFileName(const std::string& settingsFile, const std::string& source,
                                const std::string& extension, const std::set<std::string>& taken) {
   const profiles::TSettings settings(settingsFile);
-  std::string dir = settings.OutPutDir();
-  if (dir.empty() || !MakeFolder(dir)) {
-    platform::Prompt().Message(OutputFolderWarning(dir), kOutputFolderWarningTitle,
-                               platform::TPromptIcon::Warning);
-    dir = platform::DefaultOutputFolder();
-    MakeFolder(dir);
-    settings.SetOutPutDir(dir);
-  }
+  std::string dir = UsableFolder(settings.OutPutDir(), [&settings](const std::string& folder) {
+    settings.SetOutPutDir(folder);
+  });
   if (dir.back() != '/') dir += '/';
   return FreeOutputName(dir, Stem(source), extension, taken);
 }

@@ -7,6 +7,7 @@
 // against every other batch, in this process or another.
 #pragma once
 
+#include <functional>
 #include <set>
 #include <string>
 
@@ -20,6 +21,13 @@ std::string OutputExtension(const std::string& formatFile, int code);
 
 // The warning shown when the output folder cannot be created.
 std::string OutputFolderWarning(const std::string& folder);
+
+// A stored folder ready for writing into: `folder` itself, created with its missing parents.
+// When it is empty or cannot be created, the user is warned (platform::Prompt,
+// OutputFolderWarning), the default output folder is created, storeDefault is called with it
+// and it is returned instead. The output folder and the snapshot folder share this rule.
+std::string UsableFolder(const std::string& folder,
+                         const std::function<void(const std::string&)>& storeDefault);
 
 // The output path for `source` with `extension` (including its dot) in the "OutPutDir" folder of
 // the settings file. The folder is created with its missing parents; when that fails the user is
