@@ -7,6 +7,13 @@
 
 namespace app {
 
+namespace {
+std::string applicationTitle;
+}
+
+std::string ApplicationTitle() { return applicationTitle; }
+void SetApplicationTitle(const std::string& title) { applicationTitle = title; }
+
 std::string ErrorDisplayText(const std::string& message) {
   if (!message.empty() && static_cast<unsigned char>(message.back()) > '.') return message + ".";
   return message;
@@ -36,7 +43,7 @@ void TApplication::ShowError(std::exception_ptr error) {
   } catch (...) {
     message = "Unknown error";
   }
-  platform::Prompt().Message(ErrorDisplayText(message), applicationDisplayName().toStdString(),
+  platform::Prompt().Message(ErrorDisplayText(message), ApplicationTitle(),
                              icon);
 }
 

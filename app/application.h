@@ -10,6 +10,11 @@
 
 namespace app {
 
+// The application title (the product title): the title of the program's message boxes. Kept apart
+// from Qt's display name, which the desktop would append to every window caption.
+std::string ApplicationTitle();
+void SetApplicationTitle(const std::string& title);
+
 // The text the error display shows: the message, with "." appended when the message is not empty
 // and its last character sorts after ".".
 std::string ErrorDisplayText(const std::string& message);

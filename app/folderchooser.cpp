@@ -10,6 +10,7 @@
 #include <QTreeView>
 #include <QVBoxLayout>
 
+#include "app/application.h"
 #include "platform/paths.h"
 #include "platform/prompt.h"
 
@@ -64,7 +65,7 @@ void TfrmBrows::Accept() {
   const std::string folder = model_->filePath(index).toStdString();
   if (platform::FolderOnReadOnlyMedia(folder)) {
     platform::Prompt().Message(kReadOnlyFolderText,
-                               QApplication::applicationDisplayName().toStdString(),
+                               ApplicationTitle(),
                                platform::TPromptIcon::Information);
     tree_->clearSelection();
     tree_->setCurrentIndex(QModelIndex());

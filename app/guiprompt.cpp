@@ -1,5 +1,7 @@
 #include "app/guiprompt.h"
 
+#include "app/application.h"
+
 #include <QApplication>
 #include <QMessageBox>
 
@@ -19,7 +21,7 @@ QMessageBox::Icon IconOf(platform::TPromptIcon icon) {
 
 // A box without a title of its own carries the application's title.
 QString TitleOf(const std::string& title) {
-  return title.empty() ? QApplication::applicationDisplayName() : QString::fromStdString(title);
+  return QString::fromStdString(title.empty() ? ApplicationTitle() : title);
 }
 
 }  // namespace

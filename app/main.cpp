@@ -29,7 +29,6 @@ constexpr char kUsage[] =
 int main(int argc, char** argv) {
   app::TApplication application(argc, argv);  // takes Qt's own options out of argv
   QApplication::setApplicationName(QStringLiteral("videoconverter"));
-  QApplication::setApplicationDisplayName(QString::fromLatin1(profiles::kProductTitle));
   QApplication::setDesktopFileName(QStringLiteral("videoconverter"));
   app::InstallMainThreadHandOff();
 

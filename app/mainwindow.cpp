@@ -17,6 +17,7 @@
 #include <QVBoxLayout>
 
 #include "app/aboutbox.h"
+#include "app/application.h"
 #include "app/artwork.h"
 #include "app/catalogueview.h"
 #include "app/filechooser.h"
@@ -53,7 +54,7 @@ TfrmMain::TfrmMain(const std::string& settingsFile, const std::string& formatFil
       global_(MakeGlobal(settingsFile, formatFile)),
       list_(engine_, global_.SettingsFile(), global_.FormatFile()),
       log_(new TfrmLog(this)) {
-  QApplication::setApplicationDisplayName(Q(global_.ProductTitle()));
+  SetApplicationTitle(global_.ProductTitle());
   setWindowTitle(Q(global_.ProductTitle() + global_.VersionText()));
   setWindowIcon(ProgramIcon());
   const profiles::TSettings settings(global_.SettingsFile());
@@ -68,7 +69,7 @@ TfrmMain::TfrmMain(const std::string& settingsFile, const std::string& formatFil
   logger.InstallLogCallback();
 
   controller_ = std::make_unique<batch::TBatchController>(
-      engine_, list_, *this, global_.SettingsFile(), global_.FormatFile());
+      engine_, list_, static_cast<batch::IBatchView&>(*this), global_.SettingsFile(), global_.FormatFile());
 
   // Buttons above the list.
   auto* central = new QWidget(this);
@@ -301,6 +302,7 @@ void TfrmMain::UpdateListButtons() {
 void TfrmMain::StartBatch() {
   if (controller_->Running()) return;
   controller_->Start(1);
+  activateWindow();  // the keyboard comes back to the list once the progress window has gone
   const std::vector<batch::TBatchFailure>& failures = controller_->Failures();
   if (failures.empty() || closing_) return;
   std::string text = failures.size() == 1 ? "This file was not converted:\n"

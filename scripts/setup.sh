@@ -12,7 +12,7 @@ PACKAGES=(
   libgtest-dev googletest
   libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev
   libavfilter-dev libavdevice-dev libsdl2-dev libjpeg62-turbo-dev
-  ffmpeg nlohmann-json3-dev time xvfb xauth
+  ffmpeg nlohmann-json3-dev time xvfb xauth xdotool
   qt6-base-dev fonts-dejavu-core libdbus-1-dev
 )
 

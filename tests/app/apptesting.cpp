@@ -17,7 +17,7 @@ QApplication& App() {
   static char* argv[] = {arg0, arg1, arg2, nullptr};
   static QApplication* app = [] {
     auto* a = new app::TApplication(argc, argv);
-    QApplication::setApplicationDisplayName(QStringLiteral("Kelto Video Converter"));
+    app::SetApplicationTitle("Kelto Video Converter");
     app::InstallMainThreadHandOff();
     app::ApplySkin(0);
     return a;

@@ -63,7 +63,7 @@ output="$tmp/out/my clip_(new).mp4"
 # The file is added just after the window shows; until then Start is disabled and the keys do
 # nothing, so press again until the batch is under way.
 for _ in $(seq 30); do
-  xdotool windowactivate --sync "$window" >/dev/null 2>&1 || xdotool windowfocus --sync "$window" || true
+  xdotool windowfocus --sync "$window" || true
   xdotool key --clearmodifiers alt+s
   sleep 1
   compgen -G "$tmp/out/*" >/dev/null && break
@@ -83,9 +83,11 @@ duration="$(ffprobe -v error -show_entries format=duration -of csv=p=0 "$output"
 awk -v d="$duration" 'BEGIN { exit !(d > 1.8 && d < 2.3) }' || fail "the output lasts $duration s, the source 2 s"
 
 # Closing: Ctrl+Q, then Enter answers "Do you really want to exit?" with its default, Yes.
-xdotool windowactivate --sync "$window" >/dev/null 2>&1 || true
+xdotool windowfocus --sync "$window" || true
 xdotool key --clearmodifiers ctrl+q
-sleep 1
+question="$(timeout 15 xdotool search --sync --onlyvisible --name '^Warning$' | head -1)" ||
+  fail "Ctrl+Q did not ask \"Do you really want to exit?\""
+xdotool windowfocus --sync "$question" || true
 xdotool key --clearmodifiers Return
 for _ in $(seq 30); do
   kill -0 "$vc_pid" 2>/dev/null || break
