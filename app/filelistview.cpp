@@ -18,6 +18,7 @@
 #include <QUrl>
 #include <algorithm>
 
+#include "app/drawing.h"
 #include "app/filechooser.h"
 #include "app/skins.h"
 #include "media/ffloader.h"
@@ -90,7 +91,7 @@ constexpr int kCheckBoxArea = 16;
 // Texts keep this distance from their column's edges.
 constexpr int kTextInset = 3;
 
-const QColor kFocusFill(185, 204, 236), kFocusFrame(122, 160, 218);
+// The focused row takes the selection colours of the other owner-drawn lists; unfocused, paler ones.
 const QColor kIdleFocusFill(229, 236, 248), kIdleFocusFrame(152, 181, 226);
 
 // Gives every row the height of a line of text with a little room, and at least the check box's.
@@ -434,8 +435,8 @@ void TFileListView::drawRow(QPainter* painter, const QStyleOptionViewItem& optio
   if (row == list_.Selected()) {
     const bool focused = hasFocus();
     const QRect fill = rowRect.adjusted(1, 0, -1, 0);
-    painter->fillRect(fill, focused ? kFocusFill : kIdleFocusFill);
-    painter->setPen(QPen(focused ? kFocusFrame : kIdleFocusFrame, 1));
+    painter->fillRect(fill, focused ? kSelectionFill : kIdleFocusFill);
+    painter->setPen(QPen(focused ? kSelectionFrame : kIdleFocusFrame, 1));
     painter->setBrush(Qt::NoBrush);
     painter->drawRect(fill.adjusted(0, 0, -1, -1));
   }
