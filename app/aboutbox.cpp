@@ -15,7 +15,7 @@ TfrmAbout::TfrmAbout(const std::string& titleAndVersion, const std::string& webP
   setWindowTitle(QStringLiteral("About"));
   setFixedSize(360, 190);
   auto* picture = new QLabel(this);
-  picture->setPixmap(ProductPicture(96));
+  picture->setPixmap(ProductPicture(72));
   auto* title = new QLabel(QString::fromStdString(titleAndVersion), this);
   QFont bold = title->font();
   bold.setBold(true);
@@ -32,10 +32,11 @@ TfrmAbout::TfrmAbout(const std::string& titleAndVersion, const std::string& webP
   ok->setDefault(true);
   connect(ok, &QPushButton::clicked, this, &QDialog::accept);
   auto* layout = new QGridLayout(this);
-  layout->addWidget(picture, 0, 0, 3, 1, Qt::AlignTop);
-  layout->addWidget(title, 0, 1);
-  layout->addWidget(link_, 1, 1);
-  layout->addWidget(ok, 2, 1, Qt::AlignRight | Qt::AlignBottom);
+  // The link runs under the picture as well: the whole address is shown.
+  layout->addWidget(picture, 0, 0, Qt::AlignTop);
+  layout->addWidget(title, 0, 1, Qt::AlignVCenter);
+  layout->addWidget(link_, 1, 0, 1, 2);
+  layout->addWidget(ok, 2, 0, 1, 2, Qt::AlignRight | Qt::AlignBottom);
   layout->setColumnStretch(1, 1);
 }
 
