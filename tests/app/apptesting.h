@@ -9,11 +9,14 @@
 #include <chrono>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "app/filechooser.h"
+#include "platform/desktop.h"
 #include "platform/prompt.h"
+#include "tests/batch/batchtesting.h"
 #include "tests/support/testdirs.h"
 
 namespace apptest {
@@ -49,6 +52,21 @@ struct TScriptScope {
   platform::TPromptScope promptScope{prompt};
   TScriptScope() { app::SetFileChooser(&chooser); }
   ~TScriptScope() { app::SetFileChooser(nullptr); }
+};
+
+// Records the desktop's open requests, and what a batch asks of the sleep lock, for a test's
+// scope instead of asking the system.
+struct TDesktopScope {
+  std::vector<batchtest::TRecordingDesktop::TCall> calls;
+  std::vector<std::string> inhibitorCalls;
+  std::unique_ptr<platform::IDesktop> previous =
+      platform::SetDesktop(std::make_unique<batchtest::TRecordingDesktop>(&calls));
+  std::unique_ptr<platform::ISleepInhibitor> previousInhibitor = platform::SetSleepInhibitor(
+      std::make_unique<batchtest::TRecordingInhibitor>(&inhibitorCalls));
+  ~TDesktopScope() {
+    platform::SetSleepInhibitor(std::move(previousInhibitor));
+    platform::SetDesktop(std::move(previous));
+  }
 };
 
 // Runs the event loop until done() is true or the time is up; done()'s last answer.

@@ -81,14 +81,6 @@ struct TFitCase {
   QRect expected;  // in a 320x240 picture
 };
 
-// Records the desktop's open requests for a test's scope.
-struct TDesktopScope {
-  std::vector<batchtest::TRecordingDesktop::TCall> calls;
-  std::unique_ptr<platform::IDesktop> previous =
-      platform::SetDesktop(std::make_unique<batchtest::TRecordingDesktop>(&calls));
-  ~TDesktopScope() { platform::SetDesktop(std::move(previous)); }
-};
-
 }  // namespace
 
 TEST(ProgressWindow, FramesAreFittedCentredWithMarginsRoundedHalfToEven) {
@@ -271,7 +263,7 @@ TEST(ProgressWindow, TheSnapshotButtonSavesTheFrameAndWhatThePictureShows) {
 
 TEST(ProgressWindow, ThePromotionalTextIsBlueAndOpensOnlyWebLinks) {
   TWindowRig rig;
-  TDesktopScope desktop;
+  apptest::TDesktopScope desktop;
   auto* advert = rig.Find<QLabel>("advertText");
   rig.window->show();
   EXPECT_EQ(advert->text(), "");  // no entries, no text
@@ -337,11 +329,7 @@ struct TBatchWindowRig {
   std::string formatFile = dir.File(profiles::kFormatFileName);
   std::string outDir = dir.File("out");
   apptest::TScriptScope script;
-  TDesktopScope desktop;
-  // The batch would ask the system to stay awake: recorded here instead.
-  std::vector<std::string> inhibitorCalls;
-  std::unique_ptr<platform::ISleepInhibitor> previousInhibitor = platform::SetSleepInhibitor(
-      std::make_unique<batchtest::TRecordingInhibitor>(&inhibitorCalls));
+  apptest::TDesktopScope desktop;
   engine::TZUzezaVIV engine;
   std::unique_ptr<batch::TFileList> list;
   std::unique_ptr<app::TfrmProgress> window;
@@ -366,10 +354,7 @@ struct TBatchWindowRig {
     window->OnResume = [this] { controller->Resume(); };
     window->OnCancel = [this] { controller->Stop(); };
   }
-  ~TBatchWindowRig() {
-    controller.reset();
-    platform::SetSleepInhibitor(std::move(previousInhibitor));
-  }
+  ~TBatchWindowRig() { controller.reset(); }
 };
 
 }  // namespace
