@@ -61,6 +61,9 @@ TBatchController::TBatchController(engine::TCustomZUzezaVIV& engine, TFileList& 
   engine_.OnCustomHook = [this](media::TFFBaseComponent*, engine::THookInfo* info) {
     HandleCustomHook(*info);
   };
+  engine_.OnCustomHookArea = [this](media::TFFBaseComponent*, engine::THookAreaInfo* info) {
+    HandleCustomHookArea(*info);
+  };
 }
 
 TBatchController::~TBatchController() { Close(); }
@@ -267,6 +270,7 @@ void TBatchController::Close() {
   engine_.OnPreviewBitmap = nullptr;
   engine_.OnTerminate = nullptr;
   engine_.OnCustomHook = nullptr;
+  engine_.OnCustomHookArea = nullptr;
   attached_ = false;
   taskMap_.clear();
   taskOutputs_.clear();
@@ -355,6 +359,17 @@ void TBatchController::HandleCustomHook(engine::THookInfo& info) const {
   if (!effects || !info.Bitmap) return;
   std::lock_guard canvas(*info.Bitmap);
   effects::ApplyFrameEffects(*info.Bitmap, *effects);
+}
+
+void TBatchController::HandleCustomHookArea(engine::THookAreaInfo& info) const {
+  if (info.TaskIndex < 0 || info.TaskIndex >= static_cast<int>(taskEffects_.size())) return;
+  const std::optional<effects::FrameEffectSettings>& effects = taskEffects_[info.TaskIndex];
+  if (!effects) return;
+  // Watermarks alone change only their own part of the frame.
+  if (const auto area = effects::MarkArea(*effects, info.Width, info.Height)) {
+    info.Whole = false;
+    info.Area = *area;
+  }
 }
 
 std::string ProgressFileText(const std::string& path) {

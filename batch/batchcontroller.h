@@ -129,6 +129,7 @@ class TBatchController {
   void HandlePreviewBitmap(const engine::TPreviewInfo& info);
   void HandleTerminate(const engine::TTerminateInfo& info);
   void HandleCustomHook(engine::THookInfo& info) const;
+  void HandleCustomHookArea(engine::THookAreaInfo& info) const;
   // Makes the task of one checked row; false (with the reason) when the row gets none.
   bool AddRowTask(int row, int code, const std::string& extension, const std::string& zoom,
                   std::set<std::string>& taken, std::string& reason);

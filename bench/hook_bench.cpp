@@ -51,7 +51,7 @@ int main(int argc, char** argv) {
   const auto ms = [&](Clock::duration d) {
     return std::chrono::duration<double, std::milli>(d).count() / frames;
   };
-  std::printf("custom hook round trip, 1280x720 yuv420p, %d frames, one thread\n", frames);
+  std::printf("custom hook round trip, 1280x720 yuv420p, %d frames, called from one thread\n", frames);
   std::printf("  to bitmap    %6.3f ms/frame\n", ms(to));
   std::printf("  from bitmap  %6.3f ms/frame\n", ms(from));
   std::printf("  round trip   %6.3f ms/frame\n", ms(to + from));

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "effects/overlaycache.h"
+#include "media/parallelrows.h"
 
 namespace effects {
 namespace {
@@ -23,11 +24,14 @@ inline int64_t RoundHalfEven(double v) {
   return static_cast<int64_t>(std::nearbyint(std::clamp(v, -kLimit, kLimit)));
 }
 
-// Calls fn(pointer to the first B byte, pixel count) for every row of the frame.
+// Calls fn(pointer to the first B byte, pixel count) for every row of the frame, in bands of
+// rows over the machine's cores (fn only reads shared tables).
 template <typename Fn>
 void ForEachRow(media::TBitmap& frame, Fn fn) {
   const int width = frame.Width();
-  for (int row = 0; row < frame.Height(); ++row) fn(frame.ScanLine(row), width);
+  media::ForEachRowBand(frame.Height(), 64, 1, [&](int first, int count) {
+    for (int row = first; row < first + count; ++row) fn(frame.ScanLine(row), width);
+  });
 }
 
 // The exposure curve X: level + trunc(k * (255 - level) / 256) with
@@ -80,6 +84,18 @@ void ColorAdjustPass(media::TBitmap& frame, int brightness, int contrast, int sa
   // pixel loop needs no division.
   int32_t grey[768];
   for (int l = 0; l < 256; ++l) grey[3 * l] = grey[3 * l + 1] = grey[3 * l + 2] = l - weight[l];
+
+  // Weights W[i] = i + k (saturation 255 or 256) leave every pixel's grey mix as it was:
+  // base + W[v] is v itself, so each byte takes its level from the table directly.
+  bool sameMix = true;
+  for (int i = 0; i < 256; ++i) sameMix = sameMix && weight[i] - i == weight[0];
+  if (sameMix) {
+    ForEachRow(frame, [&levelTable](uint8_t* p, int width) {
+      uint8_t* const end = p + static_cast<size_t>(width) * 3;
+      for (; p != end; ++p) *p = levelTable[*p];
+    });
+    return;
+  }
 
   // Every value base + W[v] can take lies in [lo, hi]. For the settings' ranges that span is
   // small, and a level table over all of it, clamping built in, leaves the pixel loop with
@@ -218,6 +234,37 @@ void ApplyFrameEffects(media::TBitmap& frame, const FrameEffectSettings& setting
     textStep();
     imageStep();
   }
+}
+
+std::optional<media::TPictureArea> MarkArea(const FrameEffectSettings& settings, int width,
+                                            int height) {
+  if (settings.Brightness != 255 || settings.Contrast != 0 || settings.Saturation != 255 ||
+      settings.Exposure != 0)
+    return std::nullopt;
+  int left = width, top = height, right = 0, bottom = 0;
+  const auto add = [&](int x, int y, int w, int h) {
+    if (w <= 0 || h <= 0) return;
+    left = std::min(left, std::max(0, x));
+    top = std::min(top, std::max(0, y));
+    right = std::max(right, static_cast<int>(std::min<int64_t>(width, int64_t{x} + w)));
+    bottom = std::max(bottom, static_cast<int>(std::min<int64_t>(height, int64_t{y} + h)));
+  };
+  if (!settings.MarkText.empty()) {
+    const media::TPictureArea text =
+        TextArea(settings.MarkText, settings.MarkFont, settings.TextX, settings.TextY);
+    add(text.x, text.y, text.width, text.height);
+  }
+  if (!settings.MarkImageFile.empty()) {
+    std::shared_ptr<const media::TBitmap> overlay;
+    try {
+      overlay = OverlayCache::Shared().Get(settings.MarkImageFile);
+    } catch (const std::exception&) {
+      return std::nullopt;
+    }
+    add(settings.ImageX, settings.ImageY, overlay->Width(), overlay->Height());
+  }
+  if (right <= left || bottom <= top) return media::TPictureArea{};
+  return media::TPictureArea{left, top, right - left, bottom - top};
 }
 
 }  // namespace effects

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "effects/textcanvas.h"
@@ -66,5 +67,11 @@ void DrawTextMark(media::TBitmap& frame, const std::string& text, const TextFont
 // cannot be read, std::runtime_error "Cannot load watermark image <path>" is thrown and the
 // frame is left unchanged.
 void ApplyFrameEffects(media::TBitmap& frame, const FrameEffectSettings& settings);
+
+// The part of a width x height frame ApplyFrameEffects reads and changes when no colour step runs:
+// the text's and the image's areas together, cut to the frame. Nothing (the whole frame) when a
+// colour step runs or the watermark file cannot be read (ApplyFrameEffects then reports it).
+std::optional<media::TPictureArea> MarkArea(const FrameEffectSettings& settings, int width,
+                                            int height);
 
 }  // namespace effects

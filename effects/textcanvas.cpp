@@ -93,6 +93,24 @@ void EnsureGuiApplication() {
         "Cannot draw text: the program's Qt application object is not a QGuiApplication");
 }
 
+media::TPictureArea TextArea(const std::string& text, const TextFont& font, int x, int y) {
+  if (text.empty()) return {};
+  EnsureGuiApplication();
+  // Metrics at the canvas's resolution, as the text is drawn.
+  QImage device(1, 1, QImage::Format_BGR888);
+  const int dotsPerMeter = MulDiv(kCanvasDpi, 10000, 254);
+  device.setDotsPerMeterX(dotsPerMeter);
+  device.setDotsPerMeterY(dotsPerMeter);
+  const QFont qfont = MakeQFont(font);
+  const QFontMetrics metrics(qfont, &device);
+  const QString line = QString::fromStdString(text);
+  const QRect cell(x, y, metrics.horizontalAdvance(line), metrics.height());
+  const QRect glyphs = metrics.boundingRect(line).translated(x, y + metrics.ascent());
+  const int margin = 2 + metrics.height() / 4;
+  const QRect reach = cell.united(glyphs).adjusted(-margin, -margin, margin, margin);
+  return {reach.x(), reach.y(), reach.width(), reach.height()};
+}
+
 void DrawTextOnBitmap(media::TBitmap& bitmap, const std::string& text, const TextFont& font,
                       int x, int y) {
   if (text.empty() || bitmap.Empty()) return;

@@ -54,6 +54,11 @@ constexpr uint8_t ColorBlue(uint32_t color) { return (color >> 16) & 0xff; }
 void DrawTextOnBitmap(media::TBitmap& bitmap, const std::string& text, const TextFont& font,
                       int x, int y);
 
+// The part of a bitmap DrawTextOnBitmap(text, font, x, y) may change: the glyphs' bounds and the
+// text cell, with a margin for antialiasing and for underline and strike-out strokes. Empty for an
+// empty text. Creates the application object as DrawTextOnBitmap does.
+media::TPictureArea TextArea(const std::string& text, const TextFont& font, int x, int y);
+
 // Makes sure a QGuiApplication exists (see the top of this file); throws std::runtime_error when
 // a non-GUI application object exists instead. DrawTextOnBitmap calls it.
 void EnsureGuiApplication();

@@ -133,6 +133,9 @@ class TCustomFFmpeg : public media::TFFBaseComponent {
   using THookCallback = std::function<void(TCustomFFmpeg* task, media::TBitmap& bitmap,
                                            int frameNumber, int64_t pts, bool& update,
                                            bool& stopHook)>;
+  // True with the part of a width x height frame the hook reaches; false for the whole frame.
+  using THookAreaCallback =
+      std::function<bool(TCustomFFmpeg* task, int width, int height, media::TPictureArea& area)>;
   using TPreviewCallback = std::function<void(TCustomFFmpeg* task, const media::TBitmap& bitmap,
                                               int64_t pts, int frameNumber)>;
   using TProgressCallback =
@@ -140,6 +143,7 @@ class TCustomFFmpeg : public media::TFFBaseComponent {
                          float quality, float bitRate, int64_t size, int64_t time, int64_t total)>;
   using TTerminateCallback = std::function<void(TCustomFFmpeg* task)>;
   THookCallback HookCallback;
+  THookAreaCallback HookAreaCallback;
   TPreviewCallback PreviewCallback;
   TProgressCallback ProgressCallback;
   TTerminateCallback TerminateCallback;

@@ -109,6 +109,16 @@ struct THookInfo {
   bool StopHook = false;             // out: true stops the hook for the rest of the task
 };
 
+// What the per-frame hook reaches, asked before the first frame of each picture size of a task.
+// A handler that clears Whole and names Area promises that the hook reads and changes only that
+// part of the bitmap: then only that part is converted for it and written back.
+struct THookAreaInfo {
+  int TaskIndex = 0;
+  int Width = 0, Height = 0;  // the decoded frame
+  bool Whole = true;          // out
+  media::TPictureArea Area;   // out, when Whole is false
+};
+
 struct TPreviewInfo {
   int TaskIndex = 0;
   const media::TBitmap* Bitmap = nullptr;  // the encoded picture size

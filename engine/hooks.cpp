@@ -138,11 +138,26 @@ bool TTranscoder::FilterInPlace(TPictureFilter& filter, AVFrame* frame,
   return true;
 }
 
+const media::TPictureArea* TTranscoder::HookArea(int width, int height) {
+  if (width != hookAreaWidth_ || height != hookAreaHeight_) {
+    hookAreaWidth_ = width;
+    hookAreaHeight_ = height;
+    media::TPictureArea area;
+    if (task_.HookAreaCallback && task_.HookAreaCallback(&task_, width, height, area))
+      hookArea_ = area;
+    else
+      hookArea_.reset();
+  }
+  return hookArea_ ? &*hookArea_ : nullptr;
+}
+
 void TTranscoder::CustomHook(TInputStream& ist) {
   AVFrame* frame = ist.frame;
   const auto format = static_cast<AVPixelFormat>(frame->format);
+  // A hook that reaches only a part of the frame (a watermark) has only that part converted.
+  const media::TPictureArea* area = HookArea(frame->width, frame->height);
   if (!media::PictureToBitmap(hookConverter_, ConstPlanes(frame), frame->linesize, format,
-                              frame->height, frame->width)) {
+                              frame->height, frame->width, area)) {
     task_.Log(media::llError, "Cannot initialize the toRGB conversion context");
     SwitchHookOff();
     return;
@@ -158,7 +173,7 @@ void TTranscoder::CustomHook(TInputStream& ist) {
     update = false;
   }
   if (update && !media::BitmapToPicture(hookConverter_, frame->data, frame->linesize, format,
-                                        frame->height, frame->width)) {
+                                        frame->height, frame->width, area)) {
     task_.Log(media::llError, "Cannot initialize the fromRGB conversion context");
     SwitchHookOff();
   }

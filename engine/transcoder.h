@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <deque>
 #include <initializer_list>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -195,6 +196,8 @@ class TTranscoder {
                             std::initializer_list<TFilterStep> chain);
   static void FreePictureFilter(TPictureFilter& filter);
   void CustomHook(TInputStream& ist);
+  // The part of a frame of this size the hook reaches (asked once per size); null: all of it.
+  const media::TPictureArea* HookArea(int width, int height);
   void SwitchHookOff();
   // The picture handed to the encoder, with its output time in µs.
   void PostHook(const AVFrame* picture, int64_t timeUs);
@@ -252,6 +255,8 @@ class TTranscoder {
   AVPacket* outPkt_ = nullptr;   // received from encoders
   int frameCounter_ = 0;  // decoded pictures pre-processed so far
   media::TPictureConverter hookConverter_, postConverter_;
+  int hookAreaWidth_ = 0, hookAreaHeight_ = 0;  // the frame size hookArea_ was asked for
+  std::optional<media::TPictureArea> hookArea_;
   int64_t lastPostHook_ = 0;
   std::unique_ptr<media::TPreviewer> previewer_;
   int headersWritten_ = 0;  // outputs whose header is written (they get a trailer)

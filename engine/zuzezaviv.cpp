@@ -180,6 +180,11 @@ bool TCustomZUzezaVIV::SetOutputFile(int taskIndex, const std::string& fileName,
                                   int64_t pts, bool& update, bool& stopHook) {
         DoCustomHook(t, bitmap, frameNumber, pts, update, stopHook);
       };
+    if (options && options->CustomHook)
+      task->HookAreaCallback = [this](TCustomFFmpeg* t, int width, int height,
+                                      media::TPictureArea& area) {
+        return DoCustomHookArea(t, width, height, area);
+      };
     return true;
   } catch (const std::exception& e) {
     return fail(e.what());
@@ -344,6 +349,19 @@ void TCustomZUzezaVIV::DoCustomHook(TCustomFFmpeg* task, media::TBitmap& bitmap,
   }
   update = hookInfo_.Update;
   stopHook = hookInfo_.StopHook;
+}
+
+bool TCustomZUzezaVIV::DoCustomHookArea(TCustomFFmpeg* task, int width, int height,
+                                        media::TPictureArea& area) {
+  if (!OnCustomHookArea) return false;
+  THookAreaInfo info;
+  info.TaskIndex = IndexOf(task);
+  info.Width = width;
+  info.Height = height;
+  CallHandler([&] { OnCustomHookArea(this, &info); });
+  if (info.Whole) return false;
+  area = info.Area;
+  return true;
 }
 
 void TCustomZUzezaVIV::DoPreviewBitmap(TCustomFFmpeg* task, const media::TBitmap& bitmap,

@@ -31,6 +31,8 @@ class TFFmpeg;
 // The events. Sender is the component; the record is the component's own buffer for that kind of
 // event, valid during the call only.
 using TCustomHookEvent = std::function<void(media::TFFBaseComponent* sender, THookInfo* info)>;
+using TCustomHookAreaEvent =
+    std::function<void(media::TFFBaseComponent* sender, THookAreaInfo* info)>;
 using TPreviewBitmapEvent =
     std::function<void(media::TFFBaseComponent* sender, const TPreviewInfo& info)>;
 using TProgressEvent = std::function<void(media::TFFBaseComponent* sender, TProgressInfo* info)>;
@@ -72,6 +74,9 @@ class TCustomZUzezaVIV : public media::TFFBaseComponent {
   // Every decoded video frame of a task whose output asked for it, on the worker thread, with the
   // frame's canvas locked; the handler may draw on the bitmap.
   TCustomHookEvent OnCustomHook;
+  // Before the first hooked frame of each picture size, on the worker thread: the part of the
+  // frame OnCustomHook reaches (the whole frame when not handled).
+  TCustomHookAreaEvent OnCustomHookArea;
   TPreviewBitmapEvent OnPreviewBitmap;
   TProgressEvent OnProgress;
   // Once per task as it ends, then once with TaskIndex -1 after the last. With StartTask(n > 0) it
@@ -128,6 +133,8 @@ class TCustomZUzezaVIV : public media::TFFBaseComponent {
   // The task callbacks.
   virtual void DoCustomHook(TCustomFFmpeg* task, media::TBitmap& bitmap, int frameNumber,
                             int64_t pts, bool& update, bool& stopHook);
+  virtual bool DoCustomHookArea(TCustomFFmpeg* task, int width, int height,
+                                media::TPictureArea& area);
   virtual void DoPreviewBitmap(TCustomFFmpeg* task, const media::TBitmap& bitmap, int64_t pts,
                                int frameNumber);
   virtual void DoProgress(TCustomFFmpeg* task, int fileIndex, int frameNumber, int fps,

@@ -12,6 +12,12 @@
 
 namespace media {
 
+// A part of a bitmap or picture, in pixels.
+struct TPictureArea {
+  int x = 0, y = 0, width = 0, height = 0;
+  bool operator==(const TPictureArea&) const = default;
+};
+
 class TBitmap {
  public:
   TBitmap() = default;

@@ -1,9 +1,11 @@
 #include "media/pictureconverter.h"
 
+#include <algorithm>
 #include <cstring>
 #include <mutex>
 
 #include "media/ffapi.h"
+#include "media/parallelrows.h"
 
 namespace media {
 namespace {
@@ -14,6 +16,75 @@ constexpr int kSlack = 64;     // spare bytes after the buffer for scalers writi
 void FreeScaler(SwsContext*& ctx) {
   if (ctx && ff::sws_freeContext) ff::sws_freeContext(ctx);
   ctx = nullptr;
+}
+
+// ---- The direct path for planar 4:2:0 pictures ----
+// Standard-definition colour matrix at video levels (luma 16..235, chroma 16..240), 8-bit
+// fixed point, the matrix the scaler applies to these pictures when they name none.
+
+bool DirectPath(AVPixelFormat format, int width, int height) {
+  return format == AV_PIX_FMT_YUV420P && width % 2 == 0 && height % 2 == 0;
+}
+
+// Levels cut to 0..255, looked up by level + kClipOffset: every sum the matrix forms, shifted
+// down, lies within -kClipOffset .. kClipOffset + 255 (no branch in the pixel loops).
+constexpr int kClipOffset = 384;
+struct TClipTable {
+  uint8_t level[2 * kClipOffset + 256];
+  TClipTable() {
+    for (int i = 0; i < 2 * kClipOffset + 256; ++i)
+      level[i] = static_cast<uint8_t>(std::clamp(i - kClipOffset, 0, 255));
+  }
+};
+const TClipTable kClipTable;
+const uint8_t* const kClip = kClipTable.level + kClipOffset;
+
+// The area grown to even edges and cut to the picture; the whole picture without one.
+TPictureArea EvenArea(const TPictureArea* area, int width, int height) {
+  if (!area) return {0, 0, width, height};
+  const int left = std::max(0, area->x) & ~1;
+  const int top = std::max(0, area->y) & ~1;
+  const int right = std::min(width, (area->x + area->width + 1) & ~1);
+  const int bottom = std::min(height, (area->y + area->height + 1) & ~1);
+  if (right <= left || bottom <= top) return {0, 0, 0, 0};
+  return {left, top, right - left, bottom - top};
+}
+
+// Rows are handled in pairs (one chroma row each); bands of at least this many rows are worth a
+// helper thread.
+constexpr int kMinBandRows = 64;
+
+// One pair of rows: four luma samples per 2x2 block, and chroma from the block's mean.
+void RowPairToYuv420(
+    const uint8_t* __restrict in0, const uint8_t* __restrict in1, uint8_t* __restrict y0,
+    uint8_t* __restrict y1, uint8_t* __restrict pu, uint8_t* __restrict pv, int pairs) {
+  for (int i = 0; i < pairs; ++i) {
+    const uint8_t* p = in0 + 6 * i;
+    const uint8_t* q = in1 + 6 * i;
+    y0[2 * i] = static_cast<uint8_t>(((66 * p[2] + 129 * p[1] + 25 * p[0] + 128) >> 8) + 16);
+    y0[2 * i + 1] = static_cast<uint8_t>(((66 * p[5] + 129 * p[4] + 25 * p[3] + 128) >> 8) + 16);
+    y1[2 * i] = static_cast<uint8_t>(((66 * q[2] + 129 * q[1] + 25 * q[0] + 128) >> 8) + 16);
+    y1[2 * i + 1] = static_cast<uint8_t>(((66 * q[5] + 129 * q[4] + 25 * q[3] + 128) >> 8) + 16);
+    const int b = p[0] + p[3] + q[0] + q[3];
+    const int g = p[1] + p[4] + q[1] + q[4];
+    const int r = p[2] + p[5] + q[2] + q[5];
+    pu[i] = static_cast<uint8_t>(((-38 * r - 74 * g + 112 * b + 512) >> 10) + 128);
+    pv[i] = static_cast<uint8_t>(((112 * r - 94 * g - 18 * b + 512) >> 10) + 128);
+  }
+}
+
+void BitmapToYuv420(const TBitmap& bitmap, uint8_t* const data[4], const int linesize[4],
+                    const TPictureArea& a) {
+  ForEachRowBand(a.height, kMinBandRows, 2, [&](int first, int count) {
+    for (int row = a.y + first; row < a.y + first + count; row += 2) {
+      uint8_t* y0 = data[0] + static_cast<ptrdiff_t>(row) * linesize[0] + a.x;
+      RowPairToYuv420(bitmap.ScanLine(row) + a.x * 3, bitmap.ScanLine(row + 1) + a.x * 3, y0,
+                      y0 + linesize[0],
+                      data[1] + static_cast<ptrdiff_t>(row / 2) * linesize[1] + a.x / 2,
+                      data[2] + static_cast<ptrdiff_t>(row / 2) * linesize[2] + a.x / 2,
+                      a.width / 2);
+    }
+  });
 }
 
 }  // namespace
@@ -49,38 +120,54 @@ bool TPictureConverter::PrepareRGB(int width, int height) {
 }
 
 bool PictureToBitmap(TPictureConverter& converter, const uint8_t* const data[4],
-                     const int linesize[4], AVPixelFormat format, int height, int width) {
+                     const int linesize[4], AVPixelFormat format, int height, int width,
+                     const TPictureArea* area) {
   if (width <= 0 || height <= 0) return false;
   if (!converter.bitmap_) converter.bitmap_ = std::make_unique<TBitmap>();
   TBitmap& bitmap = *converter.bitmap_;
   std::lock_guard canvas(bitmap);
   bitmap.SetSize(width, height);
+  // A part of a planar 4:2:0 picture converts as a picture of its own: its planes start at the
+  // part's corner (even, so the chroma samples are the part's own).
+  TPictureArea part{0, 0, width, height};
+  const uint8_t* planes[4] = {data[0], data[1], data[2], data[3]};
+  if (area && DirectPath(format, width, height)) {
+    part = EvenArea(area, width, height);
+    if (part.width == 0) return true;
+    planes[0] += static_cast<ptrdiff_t>(part.y) * linesize[0] + part.x;
+    for (int p = 1; p <= 2; ++p)
+      planes[p] += static_cast<ptrdiff_t>(part.y / 2) * linesize[p] + part.x / 2;
+  }
   if (format == TPictureConverter::kTargetFormat && width % 2 == 0 && height % 2 == 0 &&
       linesize[0] == bitmap.Stride()) {
     std::memcpy(bitmap.Bits(), data[0], bitmap.ByteSize());
     return true;
   }
-  if (!converter.PrepareRGB(width, height)) return false;
-  converter.toRGB_ = ff::sws_getCachedContext(converter.toRGB_, width, height, format, width,
-                                              height, TPictureConverter::kTargetFormat,
-                                              SWS_BICUBIC, nullptr, nullptr, nullptr);
+  if (!converter.PrepareRGB(part.width, part.height)) return false;
+  converter.toRGB_ = ff::sws_getCachedContext(
+      converter.toRGB_, part.width, part.height, format, part.width, part.height,
+      TPictureConverter::kTargetFormat, SWS_BICUBIC, nullptr, nullptr, nullptr);
   if (!converter.toRGB_) return false;
-  if (ff::sws_scale(converter.toRGB_, data, linesize, 0, height, converter.rgbData_,
+  if (ff::sws_scale(converter.toRGB_, planes, linesize, 0, part.height, converter.rgbData_,
                     converter.rgbLinesize_) <= 0)
     return false;
-  for (int row = 0; row < height; ++row)
-    std::memcpy(bitmap.ScanLine(row),
+  for (int row = 0; row < part.height; ++row)
+    std::memcpy(bitmap.ScanLine(part.y + row) + part.x * 3,
                 converter.rgbData_[0] + static_cast<size_t>(row) * converter.rgbLinesize_[0],
-                static_cast<size_t>(width) * 3);
+                static_cast<size_t>(part.width) * 3);
   return true;
 }
 
 bool BitmapToPicture(TPictureConverter& converter, uint8_t* const data[4], const int linesize[4],
-                     AVPixelFormat format, int height, int width) {
+                     AVPixelFormat format, int height, int width, const TPictureArea* area) {
   if (!converter.bitmap_) return false;
   const TBitmap& bitmap = *converter.bitmap_;
   std::lock_guard canvas(bitmap);
   if (bitmap.Empty() || bitmap.Width() != width || bitmap.Height() != height) return false;
+  if (DirectPath(format, width, height)) {
+    BitmapToYuv420(bitmap, data, linesize, EvenArea(area, width, height));
+    return true;
+  }
   const size_t rowBytes = static_cast<size_t>(width) * 3;
   if (format == TPictureConverter::kTargetFormat) {
     for (int row = 0; row < height; ++row)

@@ -1,7 +1,11 @@
 // TPictureConverter: turns decoded pictures of any pixel format into the 24-bit BGR TBitmap that
 // hooks, previews and snapshots use, and writes a (changed) bitmap back into a picture. It owns
-// the bitmap, a reusable aligned RGB buffer and the two cached scaler contexts (bicubic). One
-// converter belongs to one thread at a time; the bitmap's canvas lock is held while it is written.
+// the bitmap, a reusable aligned RGB buffer and the two cached scaler contexts (bicubic). Planar
+// 4:2:0 pictures of even size (what decoders give nearly always) take a direct path instead: the
+// standard-definition colour matrix at video levels, as the scaler uses for them, converted
+// straight between the planes and the bitmap in row bands over the machine's cores, and limited
+// to a part of the picture when the caller names one. One converter belongs to one thread at a
+// time; the bitmap's canvas lock is held while it is written.
 #pragma once
 
 #include <cstdint>
@@ -35,9 +39,9 @@ class TPictureConverter {
 
  private:
   friend bool PictureToBitmap(TPictureConverter&, const uint8_t* const[4], const int[4],
-                              AVPixelFormat, int, int);
+                              AVPixelFormat, int, int, const TPictureArea*);
   friend bool BitmapToPicture(TPictureConverter&, uint8_t* const[4], const int[4], AVPixelFormat,
-                              int, int);
+                              int, int, const TPictureArea*);
   struct BufferFree {
     void operator()(uint8_t* p) const;
   };
@@ -56,14 +60,19 @@ class TPictureConverter {
 // Puts a picture (planes and line sizes as the library gives them) into the converter's bitmap,
 // which is created on first use and takes the picture's size. A BGR24 picture with even sizes
 // whose line size equals the bitmap's row size is copied directly; everything else goes through
-// the cached to-RGB scaler. False when no scaler can be made for the format and size.
+// the cached to-RGB scaler. With an area, at least that part of the picture is converted (the
+// direct path converts it alone, grown to even edges); the rest of a bitmap of the same size keeps
+// its pixels. False when no scaler can be made for the format and size.
 bool PictureToBitmap(TPictureConverter& converter, const uint8_t* const data[4],
-                     const int linesize[4], AVPixelFormat format, int height, int width);
+                     const int linesize[4], AVPixelFormat format, int height, int width,
+                     const TPictureArea* area = nullptr);
 
 // Writes the converter's bitmap back into a picture of the bitmap's size in the given format:
 // copied for BGR24, converted by the cached from-RGB scaler otherwise. False when there is no
-// bitmap, its size differs from height x width, or no scaler can be made.
+// bitmap, its size differs from height x width, or no scaler can be made. With an area, at least
+// that part is written (the direct path writes it alone, grown to even edges).
 bool BitmapToPicture(TPictureConverter& converter, uint8_t* const data[4], const int linesize[4],
-                     AVPixelFormat format, int height, int width);
+                     AVPixelFormat format, int height, int width,
+                     const TPictureArea* area = nullptr);
 
 }  // namespace media

@@ -301,3 +301,72 @@ TEST(FrameEffects, UnreadableImageMarkThrowsAndLeavesTheFrame) {
     EXPECT_EQ(Bytes(frame), Bytes(Filled(16, 16, Grey(100))));
   }
 }
+
+TEST(FrameEffects, TheMarkAreaHoldsEveryPixelTheMarksChange) {
+  constexpr int kW = 160, kH = 120;
+  testsupport::TempDir dir;
+  const std::string image = dir.File("mark.bmp");
+  ASSERT_TRUE(Filled(30, 20, Px{0, 0, 255}).SaveToBMP(image));
+  const auto text = [](std::string words, int size, int x, int y) {
+    FrameEffectSettings s;
+    s.MarkText = std::move(words);
+    s.MarkFont.Size = size;
+    s.MarkFont.Color = effects::ColorFromRGB(255, 255, 255);
+    s.TextX = x;
+    s.TextY = y;
+    return s;
+  };
+  FrameEffectSettings styled = text("Wjgq_|", 20, 60, 70);
+  styled.MarkFont.Italic = styled.MarkFont.Underline = styled.MarkFont.StrikeOut = true;
+  FrameEffectSettings both = text("Hello", 8, 5, 5);
+  both.MarkImageFile = image;
+  both.ImageX = 140;  // crosses the right and bottom edges
+  both.ImageY = 110;
+  FrameEffectSettings imageOnly;
+  imageOnly.MarkImageFile = image;
+  imageOnly.ImageX = -10;
+  imageOnly.ImageY = -5;
+  const struct {
+    const char* name;
+    FrameEffectSettings settings;
+    media::TPictureArea least;  // the area must hold at least this
+  } cases[] = {
+      {"small text", text("Hello", 8, 10, 10), {10, 10, 20, 8}},
+      {"styled large text near the corner", styled, {60, 70, 60, 20}},
+      {"text and an image cut by the edges", both, {5, 5, 155, 115}},
+      {"an image starting outside", imageOnly, {0, 0, 20, 15}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::optional<media::TPictureArea> area = effects::MarkArea(c.settings, kW, kH);
+    ASSERT_TRUE(area);
+    EXPECT_GE(area->x, 0);
+    EXPECT_GE(area->y, 0);
+    EXPECT_LE(area->x + area->width, kW);
+    EXPECT_LE(area->y + area->height, kH);
+    EXPECT_LE(area->x, c.least.x);
+    EXPECT_LE(area->y, c.least.y);
+    EXPECT_GE(area->x + area->width, c.least.x + c.least.width);
+    EXPECT_GE(area->y + area->height, c.least.y + c.least.height);
+    TBitmap frame = Filled(kW, kH, Grey(60));
+    ApplyFrameEffects(frame, c.settings);
+    int changed = 0;
+    for (int y = 0; y < kH; ++y)
+      for (int x = 0; x < kW; ++x) {
+        if (Get(frame, x, y) == Grey(60)) continue;
+        ++changed;
+        ASSERT_TRUE(x >= area->x && x < area->x + area->width && y >= area->y &&
+                    y < area->y + area->height)
+            << "changed at " << x << "," << y;
+      }
+    EXPECT_GT(changed, 0);
+  }
+
+  // A colour step changes the whole frame; so does a mark whose file cannot be read.
+  FrameEffectSettings colour = text("Hello", 8, 10, 10);
+  colour.Brightness = 300;
+  EXPECT_FALSE(effects::MarkArea(colour, kW, kH));
+  FrameEffectSettings missing;
+  missing.MarkImageFile = dir.File("none.bmp");
+  EXPECT_FALSE(effects::MarkArea(missing, kW, kH));
+}

@@ -184,3 +184,81 @@ TEST_F(PictureConverter, FormatWithoutScalerFailsAndResetFreesAll) {
   ASSERT_TRUE(PictureToBitmap(converter, bars.data, bars.linesize, AV_PIX_FMT_YUV420P, 48, 64));
   EXPECT_TRUE(Near(At(*converter.Bitmap(), 8, 8), kRedBgr, 6));
 }
+
+TEST_F(PictureConverter, APartIsConvertedAloneAndWrittenBackAlone) {
+  TPictureConverter converter;
+  const Yuv420 bars(64, 48, Bars);
+  const Yuv420 green(64, 48, [](int, int) { return kGreen; });
+  ASSERT_TRUE(PictureToBitmap(converter, bars.data, bars.linesize, AV_PIX_FMT_YUV420P, 48, 64));
+  // An odd part grows to even edges: columns 8..29, rows 4..15.
+  const TPictureArea part{9, 5, 20, 11};
+  ASSERT_TRUE(
+      PictureToBitmap(converter, green.data, green.linesize, AV_PIX_FMT_YUV420P, 48, 64, &part));
+  const TBitmap& bitmap = *converter.Bitmap();
+  const auto inside = [](int x, int y) { return x >= 8 && x < 30 && y >= 4 && y < 16; };
+  for (int y = 4; y < 16; ++y)
+    for (int x = 8; x < 30; ++x) {
+      ASSERT_TRUE(Near(At(bitmap, x, y), kGreenBgr, 6)) << x << "," << y;
+    }
+  // Around it the bars stay.
+  EXPECT_TRUE(Near(At(bitmap, 7, 10), kRedBgr, 6));
+  EXPECT_TRUE(Near(At(bitmap, 20, 3), kGreenBgr, 6));
+  EXPECT_TRUE(Near(At(bitmap, 40, 10), kBlueBgr, 6));
+
+  // Back into a picture: only the part's samples are written.
+  Yuv420 out(64, 48, [](int, int) { return Yuv{0, 0, 0}; });
+  ASSERT_TRUE(BitmapToPicture(converter, out.data, out.linesize, AV_PIX_FMT_YUV420P, 48, 64, &part));
+  for (int y = 0; y < 48; ++y)
+    for (int x = 0; x < 64; ++x) {
+      const int luma = out.planes[0][y * out.linesize[0] + x];
+      const int u = out.planes[1][y / 2 * out.linesize[1] + x / 2];
+      if (inside(x, y)) {
+        ASSERT_NEAR(luma, kGreen.y, 2) << x << "," << y;
+        ASSERT_NEAR(u, kGreen.u, 2) << x << "," << y;
+      } else {
+        ASSERT_EQ(luma, 0) << x << "," << y;
+        ASSERT_EQ(u, 0) << x << "," << y;
+      }
+    }
+
+  // A part outside the picture converts nothing and fails nothing.
+  const TPictureArea away{100, 100, 10, 10};
+  EXPECT_TRUE(PictureToBitmap(converter, bars.data, bars.linesize, AV_PIX_FMT_YUV420P, 48, 64, &away));
+  EXPECT_TRUE(BitmapToPicture(converter, out.data, out.linesize, AV_PIX_FMT_YUV420P, 48, 64, &away));
+  EXPECT_EQ(out.planes[0][0], 0);
+}
+
+TEST_F(PictureConverter, WritingBackAgreesWithTheScalerOnASmoothPicture) {
+  // A bitmap of smooth colour ramps, large enough to be split over the cores, written back by
+  // the converter and by the media library's scaler: the two agree within rounding.
+  constexpr int kW = 320, kH = 240;
+  TPictureConverter converter;
+  const Yuv420 seed(kW, kH, [](int, int) { return kWhite; });
+  ASSERT_TRUE(PictureToBitmap(converter, seed.data, seed.linesize, AV_PIX_FMT_YUV420P, kH, kW));
+  TBitmap& bitmap = *converter.Bitmap();
+  for (int y = 0; y < kH; ++y)
+    for (int x = 0; x < kW; ++x) {
+      uint8_t* p = bitmap.ScanLine(y) + 3 * x;
+      p[0] = uint8_t(x * 255 / kW), p[1] = uint8_t(y * 255 / kH), p[2] = uint8_t((x + y) * 255 / (kW + kH));
+    }
+  Yuv420 ours(kW, kH, [](int, int) { return Yuv{0, 0, 0}; });
+  ASSERT_TRUE(BitmapToPicture(converter, ours.data, ours.linesize, AV_PIX_FMT_YUV420P, kH, kW));
+  Yuv420 theirs(kW, kH, [](int, int) { return Yuv{0, 0, 0}; });
+  SwsContext* scaler = ff::sws_getContext(kW, kH, AV_PIX_FMT_BGR24, kW, kH, AV_PIX_FMT_YUV420P,
+                                          SWS_BICUBIC, nullptr, nullptr, nullptr);
+  ASSERT_NE(scaler, nullptr);
+  const uint8_t* src[4] = {bitmap.Bits()};
+  const int srcStride[4] = {bitmap.Stride()};
+  ff::sws_scale(scaler, src, srcStride, 0, kH, theirs.data, theirs.linesize);
+  ff::sws_freeContext(scaler);
+  for (int p = 0; p < 3; ++p) {
+    const int rows = p ? kH / 2 : kH, cols = p ? kW / 2 : kW;
+    int worst = 0;
+    for (int y = 0; y < rows; ++y)
+      for (int x = 0; x < cols; ++x) {
+        worst = std::max(worst, std::abs(ours.planes[p][y * ours.linesize[p] + x] -
+                                         theirs.planes[p][y * theirs.linesize[p] + x]));
+      }
+    EXPECT_LE(worst, 2) << "plane " << p;
+  }
+}
