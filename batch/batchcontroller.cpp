@@ -119,23 +119,34 @@ bool TBatchController::AddRowTask(int row, int code, const std::string& extensio
                                   std::string& reason) {
   TFileRow& fileRow = list_.Row(row);
   TlvFilesRecord& record = *fileRow.Record;
-  media::TAVProbe& probe = engine_.Probe();
   try {
-    if (!probe.LoadFile(fileRow.Caption)) {
-      reason = probe.LastErrMsg();
-      return false;
+    // The facts probed when the row was added serve while the file is the same, unchanged file;
+    // otherwise it is probed again (and a file gone or no longer readable is reported by that).
+    const std::optional<TFileIdentity> identity = IdentityOf(fileRow.Caption);
+    TSourceFacts facts;
+    if (fileRow.Facts && identity && fileRow.Facts->Identity == *identity) {
+      facts = *fileRow.Facts;
+    } else {
+      media::TAVProbe& probe = engine_.Probe();
+      if (!probe.LoadFile(fileRow.Caption)) {
+        reason = probe.LastErrMsg();
+        return false;
+      }
+      facts = FactsOf(probe, identity.value_or(TFileIdentity{}));
+      probe.CloseFile();
+      // Kept for the next batch only while the file's identity is known.
+      if (identity)
+        fileRow.Facts = facts;
+      else
+        fileRow.Facts.reset();
     }
-    struct CloseProbe {
-      media::TAVProbe& probe;
-      ~CloseProbe() { probe.CloseFile(); }
-    } closeProbe{probe};
 
     engine::TInputOptions input;
     input.FileName = fileRow.Caption;
-    input.FileFormat = probe.InputFormatName();
+    input.FileFormat = facts.InputFormatName;
     if (record.TrimStart >= 0) input.StartTime = record.TrimStart;
     const std::string output =
-        ClaimOutputFileName(settingsFile_, probe.FileName(), extension, taken);
+        ClaimOutputFileName(settingsFile_, facts.FileName, extension, taken);
     // The claim (the empty part file) goes again unless the task takes it over.
     struct ReleaseClaim {
       std::string part;
@@ -147,16 +158,14 @@ bool TBatchController::AddRowTask(int row, int code, const std::string& extensio
     record.Zoom = zoom;
 
     profiles::TJobSource source;
-    source.HasVideo = probe.VideoStreamCount() > 0;
+    source.HasVideo = facts.VideoStreams > 0;
     if (source.HasVideo) {
-      media::TVideoStreamInfo video;
-      probe.GetVideoStreamInfo(-1, video);
       // The engine turns a rotated source upright first: the job sees the upright picture.
-      source.Width = video.UprightWidth;
-      source.Height = video.UprightHeight;
-      source.DisplayWidth = video.DisplayWidth;
-      source.DisplayHeight = video.DisplayHeight;
-      source.VideoBitrate = std::max<int64_t>(video.BitRate, 0);
+      source.Width = facts.UprightWidth;
+      source.Height = facts.UprightHeight;
+      source.DisplayWidth = facts.DisplayWidth;
+      source.DisplayHeight = facts.DisplayHeight;
+      source.VideoBitrate = facts.VideoBitRate;
     }
     source.Zoom = record.Zoom;
     source.CropTop = record.CropTop;
@@ -186,7 +195,7 @@ bool TBatchController::AddRowTask(int row, int code, const std::string& extensio
     claim.part.clear();
     taskMap_.push_back(row);
     taskOutputs_.push_back(output);
-    taskExpected_.push_back(ExpectedOutput(probe, !options.DisableVideo, !options.DisableAudio,
+    taskExpected_.push_back(ExpectedOutput(facts, !options.DisableVideo, !options.DisableAudio,
                                            record.TrimStart, record.TrimDuration));
     record.DestFile = output;
     fileRow.DestinationFile = std::filesystem::path(output).filename().string();

@@ -72,6 +72,8 @@ int TFileList::AddFiles(const std::vector<std::string>& paths,
     }
 
     const std::string dest = MakeOutputFileName(settingsFile_, path, extension, taken);
+    // The identity first: a file changed while it is probed then differs from it at Start.
+    const std::optional<TFileIdentity> identity = IdentityOf(path);
     engine::TInputOptions input;
     const int task = engine_.AddTask(path, &input);
     if (task < 0) {
@@ -93,6 +95,7 @@ int TFileList::AddFiles(const std::vector<std::string>& paths,
     row.Record->DestFile = dest;
     row.Record->DurationSec = seconds;
     row.Record->Zoom = zoom;
+    if (probe && identity) row.Facts = FactsOf(*probe, *identity);
     rows_.push_back(std::move(row));
     taken.insert(dest);
     ++added;

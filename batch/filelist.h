@@ -6,10 +6,12 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "batch/filesrecord.h"
+#include "batch/sourcefacts.h"
 #include "engine/zuzezaviv.h"
 
 namespace batch {
@@ -34,6 +36,8 @@ struct TFileRow {
   // seconds, the output's file name, and the conversion progress.
   std::string Caption, Length, TrimmedLength, DestinationFile, Progress;
   std::unique_ptr<TlvFilesRecord> Record;
+  // The source as probed when the row was added (nothing when its identity was not known then).
+  std::optional<TSourceFacts> Facts;
 
   const std::string& ColumnText(int column) const;
 };

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "batch/sourcefacts.h"
 #include "media/avprobe.h"
 #include "media/ffapi.h"
 
@@ -77,43 +78,31 @@ std::string CheckStream(media::TAVProbe& probe, bool video, bool expected, int64
 
 }  // namespace
 
-TOutputExpectation ExpectedOutput(media::TAVProbe& source, bool videoWritten, bool audioWritten,
+TOutputExpectation ExpectedOutput(const TSourceFacts& source, bool videoWritten, bool audioWritten,
                                   int64_t trimStart, int64_t trimDuration) {
   TOutputExpectation expected;
-  expected.Video = videoWritten && source.VideoStreamCount() > 0;
-  expected.Audio = audioWritten && source.AudioStreamCount() > 0;
+  expected.Video = videoWritten && source.VideoStreams > 0;
+  expected.Audio = audioWritten && source.AudioStreams > 0;
   // A container whose times may jump (transport and program streams) tells its length only from
   // the times at its two ends, and one guessed from the bit rate is no better: neither says how
   // much the file really holds, so only the streams are checked.
-  const AVFormatContext* ic = source.FormatContext();
-  if ((ic->iformat && (ic->iformat->flags & AVFMT_TS_DISCONT)) ||
-      ic->duration_estimation_method == AVFMT_DURATION_FROM_BITRATE)
-    return expected;
-  media::TFileStreamInfo file;
-  source.GetFileStreamInfo(file);
-  const int64_t fileStart = std::max<int64_t>(file.StartTime, 0);
+  if (source.LengthUnreliable) return expected;
+  const int64_t fileStart = std::max<int64_t>(source.FileStart, 0);
   const int64_t from = std::max<int64_t>(trimStart, 0);
   const int64_t to = trimDuration > 0 ? from + trimDuration : INT64_MAX / 2;
   // Where a stream lies in the file, from its own start and length; a stream that does not tell
   // its length runs to the end of the file.
   const auto part = [&](int64_t streamStart, int64_t streamLength) -> int64_t {
     const int64_t offset = streamStart >= 0 ? std::max<int64_t>(streamStart - fileStart, 0) : 0;
-    const int64_t length =
-        streamLength >= 0 ? streamLength
-                          : (file.Duration >= 0 ? std::max<int64_t>(file.Duration - offset, 0) : -1);
+    const int64_t length = streamLength >= 0 ? streamLength
+                           : (source.FileDuration >= 0
+                                  ? std::max<int64_t>(source.FileDuration - offset, 0)
+                                  : -1);
     if (length < 0) return -1;
     return Inside(offset, length, from, to);
   };
-  if (expected.Video) {
-    media::TVideoStreamInfo info;
-    source.GetVideoStreamInfo(-1, info);
-    expected.VideoLength = part(info.StartTimeUS, info.DurationUS);
-  }
-  if (expected.Audio) {
-    media::TAudioStreamInfo info;
-    source.GetAudioStreamInfo(-1, info);
-    expected.AudioLength = part(info.StartTimeUS, info.DurationUS);
-  }
+  if (expected.Video) expected.VideoLength = part(source.VideoStart, source.VideoDuration);
+  if (expected.Audio) expected.AudioLength = part(source.AudioStart, source.AudioDuration);
   return expected;
 }
 

@@ -7,11 +7,9 @@
 #include <cstdint>
 #include <string>
 
-namespace media {
-class TAVProbe;
-}
-
 namespace batch {
+
+struct TSourceFacts;
 
 // What one output should hold: the kinds of stream the job writes from the source, and how long
 // each should last (the part of the source stream inside the trimmed range), in µs; -1 when the
@@ -23,11 +21,11 @@ struct TOutputExpectation {
   int64_t AudioLength = -1;
 };
 
-// The expectation of a job whose source the probe has open: video when the source has video and
+// The expectation of a job from its source's facts: video when the source has video and
 // the job does not leave it out, audio likewise; lengths from the source's first video and audio
 // streams (the file's length where a stream does not tell its own), cut to the range from
 // trimStart (µs; negative = the beginning) lasting trimDuration (µs; 0 or less = to the end).
-TOutputExpectation ExpectedOutput(media::TAVProbe& source, bool videoWritten, bool audioWritten,
+TOutputExpectation ExpectedOutput(const TSourceFacts& source, bool videoWritten, bool audioWritten,
                                   int64_t trimStart, int64_t trimDuration);
 
 struct TOutputCheck {

@@ -478,3 +478,20 @@ TEST(BatchController, AnOutputFolderThatCannotBeWrittenFailsEachRowClearly) {
 }
 
 }  // namespace
+
+TEST(BatchController, ASourceReplacedAfterItWasAddedIsConvertedAsItIsNow) {
+  // The facts probed when the row was added describe a video; the file at that path is then
+  // replaced by a sound file. Start must see the sound file, not the video it remembers.
+  TBatchRig rig;
+  const std::string source = rig.CopyFixture("av.mp4", "in/clip.mp4");
+  ASSERT_EQ(rig.list->AddFiles({source}), 1);
+  const std::string replacement = rig.CopyFixture("tone.wav", "in/replacement.tmp");
+  fs::rename(replacement, source);
+  ASSERT_TRUE(rig.RunBatch());
+  EXPECT_EQ(rig.view.outcomes[0], batch::TRowOutcome::Finished) << rig.view.messages[0];
+  ASSERT_EQ(rig.Outputs(), std::vector<std::string>{"clip_(new).mp4"});
+  testsupport::FFprobe probe(rig.outDir + "/clip_(new).mp4");
+  ASSERT_TRUE(probe.Ok()) << probe.Errors();
+  EXPECT_EQ(probe.StreamCount("video"), 0u);
+  EXPECT_EQ(probe.StreamCount("audio"), 1u);
+}

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "batch/outputcheck.h"
+#include "batch/sourcefacts.h"
 #include "media/avprobe.h"
 #include "media/ffloader.h"
 #include "tests/support/testdirs.h"
@@ -55,7 +56,7 @@ TEST_F(OutputCheck, ExpectationFollowsTheSourceStreamsAndTheTrim) {
     media::TAVProbe probe;
     ASSERT_TRUE(probe.LoadFile(Fixture(c.file))) << probe.LastErrMsg();
     const TOutputExpectation e =
-        batch::ExpectedOutput(probe, c.videoWritten, c.audioWritten, c.trimStart, c.trimDuration);
+        batch::ExpectedOutput(batch::FactsOf(probe, {}), c.videoWritten, c.audioWritten, c.trimStart, c.trimDuration);
     EXPECT_EQ(e.Video, c.video);
     EXPECT_EQ(e.Audio, c.audio);
     // Stream lengths come from the containers' time bases: within a few milliseconds.
