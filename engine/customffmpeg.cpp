@@ -12,10 +12,17 @@ TCustomFFmpeg::TCustomFFmpeg() : genericOptions_(std::make_unique<media::TOption
 
 void TCustomFFmpeg::ResetState() {
   ReleaseAll();
-  state_ = TOptionState();
-  genericOptions_ = std::make_unique<media::TOptionStore>(state_.swsFlags);
+  state_ = std::make_unique<TOptionState>();
+  genericOptions_ = std::make_unique<media::TOptionStore>(state_->swsFlags);
   expectedDuration_ = -1;
   joining_ = false;
+}
+
+void TCustomFFmpeg::ReleaseState() {
+  if (!state_) return;
+  releasedVerbose_ = state_->verbose;
+  genericOptions_.reset();
+  state_.reset();
 }
 
 void TCustomFFmpeg::Log(media::TLogLevel level, const std::string& text) {

@@ -43,14 +43,19 @@ class TCustomFFmpeg : public media::TFFBaseComponent {
 
   // ---- Option state and options (optionparser.cpp) ----------------------------------------
 
-  TOptionState& State() { return state_; }
-  const TOptionState& State() const { return state_; }
+  // The option state exists except while a waiting task is parked (ReleaseState); Verbose and
+  // SetVerbose work either way.
+  TOptionState& State() { return *state_; }
+  const TOptionState& State() const { return *state_; }
   media::TOptionStore& GenericOptions() { return *genericOptions_; }
 
   // Back to a new task's state: option state at its defaults, a fresh generic option store with
   // the current scaler flags, state flags cleared, expected output length -1. Releases inputs and
   // outputs first (ReleaseAll). Needs the engine's libraries loaded.
   void ResetState();
+  // Frees the option state and the generic option store of a task that waits with nothing open,
+  // so that a long queue of tasks stays small; ResetState makes them again.
+  void ReleaseState();
 
   // Applies one option by name (no leading "-"). Throws FFmpegException for refused values (and
   // std::invalid_argument for malformed numbers); the state keeps what was set before.
@@ -59,6 +64,7 @@ class TCustomFFmpeg : public media::TFFBaseComponent {
   // Typed setters used by the component, each with the effect of the option named.
   void SetFormat(const std::string& name);            // f
   void SetVerbose(int verbose);                        // v
+  int Verbose() const;
   void SetFrameRate(const std::string& rate);          // r
   void SetFrameSize(const std::string& size);          // s
   void SetAspect(const std::string& aspect);           // aspect
@@ -271,7 +277,8 @@ class TCustomFFmpeg : public media::TFFBaseComponent {
   void LogFormat(media::TLogLevel level, const char* format, ...)
       __attribute__((format(printf, 3, 4)));
 
-  TOptionState state_;
+  std::unique_ptr<TOptionState> state_ = std::make_unique<TOptionState>();
+  int releasedVerbose_ = 0;  // the verbosity while the state is released
   std::unique_ptr<media::TOptionStore> genericOptions_;
 
   std::vector<TInputFile> inputFiles_;

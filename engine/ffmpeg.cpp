@@ -69,7 +69,7 @@ void TFFmpeg::Park() {
   }
   ReleaseAll();
   // The option state is made again when the task is set up again.
-  State() = TOptionState();
+  ReleaseState();
   parked_ = true;
 }
 
@@ -80,7 +80,7 @@ void TFFmpeg::Unpark() {
   const std::vector<TSetUpCall> outputs = std::move(outputCalls_);
   inputCalls_.clear();
   outputCalls_.clear();
-  const int verbose = State().verbose;
+  const int verbose = Verbose();
   ResetState();
   SetVerbose(verbose);
   parked_ = false;

@@ -213,7 +213,7 @@ void TCustomFFmpeg::SetOption(const std::string& name, const std::string& value)
       {"f", [](TCustomFFmpeg& t, const std::string&, const std::string& v) { t.SetFormat(v); }},
       {"map",
        [](TCustomFFmpeg& t, const std::string&, const std::string& v) {
-         if (t.state_.streamMaps.size() >= static_cast<size_t>(MAX_STREAM_MAPS))
+         if (t.state_->streamMaps.size() >= static_cast<size_t>(MAX_STREAM_MAPS))
            throw FFmpegException(
                media::FormatText("Too many stream maps: at most %d are allowed", MAX_STREAM_MAPS));
          TStreamMap map;
@@ -231,11 +231,11 @@ void TCustomFFmpeg::SetOption(const std::string& name, const std::string& value)
            map.syncFile = map.file;
            map.syncStream = map.stream;
          }
-         t.state_.streamMaps.push_back(map);
+         t.state_->streamMaps.push_back(map);
        }},
       {"map_meta_data",
        [](TCustomFFmpeg& t, const std::string&, const std::string& v) {
-         if (t.state_.metaDataMaps.size() >= static_cast<size_t>(MAX_META_DATA_MAPS))
+         if (t.state_->metaDataMaps.size() >= static_cast<size_t>(MAX_META_DATA_MAPS))
            throw FFmpegException(
                media::FormatText("Too many metadata maps: at most %d are allowed", MAX_META_DATA_MAPS));
          TMetaDataMap map;
@@ -243,7 +243,7 @@ void TCustomFFmpeg::SetOption(const std::string& name, const std::string& value)
          map.outFile = static_cast<int>(ReadCInteger(v, pos));
          SkipSeparator(v, pos);
          map.inFile = static_cast<int>(ReadCInteger(v, pos));
-         t.state_.metaDataMaps.push_back(map);
+         t.state_->metaDataMaps.push_back(map);
        }},
       {"t",
        [](TCustomFFmpeg& t, const std::string& n, const std::string& v) {
@@ -251,15 +251,15 @@ void TCustomFFmpeg::SetOption(const std::string& name, const std::string& value)
        }},
       {"fs",
        [](TCustomFFmpeg& t, const std::string&, const std::string& v) {
-         t.state_.limitFileSize = StrToInt64(v);
+         t.state_->limitFileSize = StrToInt64(v);
        }},
       {"ss",
        [](TCustomFFmpeg& t, const std::string& n, const std::string& v) {
-         t.state_.startTime = ParseTimeOption(n, v, true);
+         t.state_->startTime = ParseTimeOption(n, v, true);
        }},
       {"itsoffset",
        [](TCustomFFmpeg& t, const std::string& n, const std::string& v) {
-         t.state_.inputTsOffset = ParseTimeOption(n, v, true);
+         t.state_->inputTsOffset = ParseTimeOption(n, v, true);
        }},
       {"itsscale",
        [](TCustomFFmpeg& t, const std::string&, const std::string& v) {
@@ -273,7 +273,7 @@ void TCustomFFmpeg::SetOption(const std::string& name, const std::string& value)
            throw FFmpegException(media::FormatText("Invalid stream index %ld for option itsscale", stream));
          if (t.InputCount() >= MAX_FILES)
            throw FFmpegException(media::FormatText("Too many input files (at most %d)", MAX_FILES));
-         auto& scales = t.state_.inputFilesTsScale;
+         auto& scales = t.state_->inputFilesTsScale;
          if (static_cast<int>(scales.size()) <= t.InputCount()) scales.resize(t.InputCount() + 1);
          scales[t.InputCount()][stream] = scale;
        }},
@@ -289,7 +289,7 @@ void TCustomFFmpeg::SetOption(const std::string& name, const std::string& value)
        }},
       {"dframes",
        [](TCustomFFmpeg& t, const std::string&, const std::string& v) {
-         t.state_.maxFrames[AVMEDIA_TYPE_DATA] = StrToInt(v);
+         t.state_->maxFrames[AVMEDIA_TYPE_DATA] = StrToInt(v);
        }},
       {"timelimit",
        [](TCustomFFmpeg& t, const std::string&, const std::string&) {
@@ -297,23 +297,23 @@ void TCustomFFmpeg::SetOption(const std::string& name, const std::string& value)
        }},
       {"dump",
        [](TCustomFFmpeg& t, const std::string&, const std::string& v) {
-         t.state_.doPktDump = StrToBool(v);
+         t.state_->doPktDump = StrToBool(v);
        }},
       {"hex",
        [](TCustomFFmpeg& t, const std::string&, const std::string& v) {
-         t.state_.doHexDump = StrToBool(v);
+         t.state_->doHexDump = StrToBool(v);
        }},
       {"re",
        [](TCustomFFmpeg& t, const std::string&, const std::string& v) {
-         t.state_.rateEmu = StrToBool(v);
+         t.state_->rateEmu = StrToBool(v);
        }},
       {"loop_input",
        [](TCustomFFmpeg& t, const std::string&, const std::string& v) {
-         t.state_.loopInput = StrToBool(v);
+         t.state_->loopInput = StrToBool(v);
        }},
       {"loop_output",
        [](TCustomFFmpeg& t, const std::string&, const std::string& v) {
-         t.state_.loopOutput = StrToInt(v);
+         t.state_->loopOutput = StrToInt(v);
        }},
       {"v",
        [](TCustomFFmpeg& t, const std::string&, const std::string& v) {
@@ -340,7 +340,7 @@ void TCustomFFmpeg::SetOption(const std::string& name, const std::string& value)
            throw FFmpegException(
                media::FormatText("Invalid value \"%s\" for option \"%s\", 0 (automatic) or more is required",
                       v.c_str(), n.c_str()));
-         t.state_.threadCount = count;
+         t.state_->threadCount = count;
        }},
       {"vsync",
        [](TCustomFFmpeg& t, const std::string&, const std::string& v) {
@@ -352,33 +352,33 @@ void TCustomFFmpeg::SetOption(const std::string& name, const std::string& value)
        }},
       {"adrift_threshold",
        [](TCustomFFmpeg& t, const std::string&, const std::string& v) {
-         t.state_.audioDriftThreshold = StrToFloat(v);
+         t.state_->audioDriftThreshold = StrToFloat(v);
        }},
       {"vglobal",
        [](TCustomFFmpeg& t, const std::string&, const std::string& v) {
-         t.state_.videoGlobalHeader = StrToInt(v);
+         t.state_->videoGlobalHeader = StrToInt(v);
        }},
       {"copyts",
-       [](TCustomFFmpeg& t, const std::string&, const std::string&) { t.state_.copyTs = true; }},
+       [](TCustomFFmpeg& t, const std::string&, const std::string&) { t.state_->copyTs = true; }},
       {"shortest",
        [](TCustomFFmpeg& t, const std::string&, const std::string& v) {
-         t.state_.optShortest = StrToBool(v);
+         t.state_->optShortest = StrToBool(v);
        }},
       {"dts_delta_threshold",
        [](TCustomFFmpeg& t, const std::string&, const std::string& v) {
-         t.state_.dtsDeltaThreshold = StrToFloat(v);
+         t.state_->dtsDeltaThreshold = StrToFloat(v);
        }},
       {"programid",
        [](TCustomFFmpeg& t, const std::string&, const std::string& v) {
-         t.state_.optProgramID = StrToInt(v);
+         t.state_->optProgramID = StrToInt(v);
        }},
       {"xerror",
        [](TCustomFFmpeg& t, const std::string&, const std::string&) {
-         t.state_.exitOnError = true;
+         t.state_->exitOnError = true;
        }},
       {"copyinkf",
        [](TCustomFFmpeg& t, const std::string&, const std::string& v) {
-         t.state_.copyInitialNonKeyframes = StrToInt(v);
+         t.state_->copyInitialNonKeyframes = StrToInt(v);
        }},
       {"b vb ab",
        [](TCustomFFmpeg& t, const std::string& n, const std::string& v) {
@@ -392,7 +392,7 @@ void TCustomFFmpeg::SetOption(const std::string& name, const std::string& value)
        }},
       {"vframes",
        [](TCustomFFmpeg& t, const std::string&, const std::string& v) {
-         t.state_.maxFrames[AVMEDIA_TYPE_VIDEO] = StrToInt(v);
+         t.state_->maxFrames[AVMEDIA_TYPE_VIDEO] = StrToInt(v);
        }},
       {"r", [](TCustomFFmpeg& t, const std::string&, const std::string& v) { t.SetFrameRate(v); }},
       {"s", [](TCustomFFmpeg& t, const std::string&, const std::string& v) { t.SetFrameSize(v); }},
@@ -412,7 +412,7 @@ void TCustomFFmpeg::SetOption(const std::string& name, const std::string& value)
          const AVPixelFormat format = ff::av_get_pix_fmt(v.c_str());
          if (format == AV_PIX_FMT_NONE)
            throw FFmpegException(media::FormatText("Unknown pixel format requested: %s", v.c_str()));
-         t.state_.framePixFmt = format;
+         t.state_->framePixFmt = format;
        }},
       {"croptop",
        [](TCustomFFmpeg& t, const std::string&, const std::string& v) {
@@ -436,53 +436,53 @@ void TCustomFFmpeg::SetOption(const std::string& name, const std::string& value)
        }},
       {"intra",
        [](TCustomFFmpeg& t, const std::string&, const std::string& v) {
-         t.state_.intraOnly = StrToBool(v);
+         t.state_->intraOnly = StrToBool(v);
        }},
       {"vn",
        [](TCustomFFmpeg& t, const std::string&, const std::string& v) {
-         t.state_.videoDisable = StrToBool(v);
+         t.state_->videoDisable = StrToBool(v);
        }},
       {"vdt",
        [](TCustomFFmpeg& t, const std::string&, const std::string& v) {
-         t.state_.videoDiscard = StrToInt(v);
+         t.state_->videoDiscard = StrToInt(v);
        }},
       {"qscale",
        [](TCustomFFmpeg& t, const std::string&, const std::string& v) {
          const float q = StrToFloat(v);
          if (!(q > 0 && q <= 255)) throw FFmpegException("qscale must be > 0.0 and <= 255");
-         t.state_.videoQScale = q;
+         t.state_->videoQScale = q;
        }},
       {"rc_override",
        [](TCustomFFmpeg& t, const std::string&, const std::string& v) {
-         t.state_.videoRcOverride = v;
+         t.state_->videoRcOverride = v;
        }},
       {"vcodec",
        [](TCustomFFmpeg& t, const std::string&, const std::string& v) { t.SetVideoCodec(v); }},
       {"me_threshold",
        [](TCustomFFmpeg& t, const std::string&, const std::string& v) {
-         t.state_.meThreshold = StrToInt(v);
+         t.state_->meThreshold = StrToInt(v);
        }},
       {"sameq",
        [](TCustomFFmpeg& t, const std::string&, const std::string& v) {
-         t.state_.sameQuality = StrToBool(v);
+         t.state_->sameQuality = StrToBool(v);
        }},
       {"pass",
        [](TCustomFFmpeg& t, const std::string&, const std::string& v) {
          const int pass = StrToInt(v);
          if (pass != 1 && pass != 2) throw FFmpegException("pass number can be only 1 or 2");
-         t.state_.doPass = pass;
+         t.state_->doPass = pass;
        }},
       {"passlogfile",
        [](TCustomFFmpeg& t, const std::string&, const std::string& v) {
-         t.state_.passLogFileName = v;
+         t.state_->passLogFileName = v;
        }},
       {"deinterlace",
        [](TCustomFFmpeg& t, const std::string&, const std::string& v) {
-         t.state_.doDeinterlace = StrToBool(v);
+         t.state_->doDeinterlace = StrToBool(v);
        }},
       {"psnr",
        [](TCustomFFmpeg& t, const std::string&, const std::string& v) {
-         t.state_.doPSNR = StrToBool(v);
+         t.state_->doPSNR = StrToBool(v);
        }},
       {"vstats",
        [](TCustomFFmpeg& t, const std::string&, const std::string&) {
@@ -492,11 +492,11 @@ void TCustomFFmpeg::SetOption(const std::string& name, const std::string& value)
          char clock[16];
          std::strftime(clock, sizeof clock, "%H%M%S", &local);
          const std::string folder = platform::ExecutableFolder() + "/";
-         t.state_.vstatsFileName = media::FormatText("%svstats_%s.log", folder.c_str(), clock);
+         t.state_->vstatsFileName = media::FormatText("%svstats_%s.log", folder.c_str(), clock);
        }},
       {"vstats_file",
        [](TCustomFFmpeg& t, const std::string&, const std::string& v) {
-         t.state_.vstatsFileName = v;
+         t.state_->vstatsFileName = v;
        }},
       {"vhook",
        [](TCustomFFmpeg& t, const std::string&, const std::string& v) { t.SetVideoHook(v); }},
@@ -504,19 +504,19 @@ void TCustomFFmpeg::SetOption(const std::string& name, const std::string& value)
        [](TCustomFFmpeg& t, const std::string&, const std::string& v) { t.SetVideoFilters(v); }},
       {"intra_matrix",
        [](TCustomFFmpeg& t, const std::string&, const std::string& v) {
-         ParseMatrix(v, t.state_.intraMatrix);
+         ParseMatrix(v, t.state_->intraMatrix);
        }},
       {"inter_matrix",
        [](TCustomFFmpeg& t, const std::string&, const std::string& v) {
-         ParseMatrix(v, t.state_.interMatrix);
+         ParseMatrix(v, t.state_->interMatrix);
        }},
       {"top",
        [](TCustomFFmpeg& t, const std::string&, const std::string& v) {
-         t.state_.topFieldFirst = StrToInt(v);
+         t.state_->topFieldFirst = StrToInt(v);
        }},
       {"dc",
        [](TCustomFFmpeg& t, const std::string&, const std::string& v) {
-         t.state_.intraDcPrecision = StrToInt(v);
+         t.state_->intraDcPrecision = StrToInt(v);
        }},
       {"vtag",
        [](TCustomFFmpeg& t, const std::string&, const std::string& v) { t.SetVideoTag(v); }},
@@ -524,15 +524,15 @@ void TCustomFFmpeg::SetOption(const std::string& name, const std::string& value)
        [](TCustomFFmpeg& t, const std::string&, const std::string&) { t.AddVideoStream(); }},
       {"vlang",
        [](TCustomFFmpeg& t, const std::string&, const std::string& v) {
-         t.state_.videoLanguage = v;
+         t.state_->videoLanguage = v;
        }},
       {"qphist",
        [](TCustomFFmpeg& t, const std::string&, const std::string& v) {
-         t.state_.qpHist = StrToBool(v);
+         t.state_->qpHist = StrToBool(v);
        }},
       {"force_fps",
        [](TCustomFFmpeg& t, const std::string&, const std::string& v) {
-         t.state_.forceFps = StrToBool(v);
+         t.state_->forceFps = StrToBool(v);
        }},
       {"streamid",
        [](TCustomFFmpeg& t, const std::string& n, const std::string& v) {
@@ -547,15 +547,15 @@ void TCustomFFmpeg::SetOption(const std::string& name, const std::string& value)
            throw FFmpegException(
                media::FormatText("Invalid stream index %d for option \"%s\", it must be 0 to %d", index,
                       n.c_str(), MAX_STREAMS - 1));
-         t.state_.streamidMap[index] = id;
+         t.state_->streamidMap[index] = id;
        }},
       {"aframes",
        [](TCustomFFmpeg& t, const std::string&, const std::string& v) {
-         t.state_.maxFrames[AVMEDIA_TYPE_AUDIO] = StrToInt(v);
+         t.state_->maxFrames[AVMEDIA_TYPE_AUDIO] = StrToInt(v);
        }},
       {"aq",
        [](TCustomFFmpeg& t, const std::string&, const std::string& v) {
-         t.state_.audioQScale = StrToFloat(v);
+         t.state_->audioQScale = StrToFloat(v);
        }},
       {"ar",
        [](TCustomFFmpeg& t, const std::string&, const std::string& v) {
@@ -567,7 +567,7 @@ void TCustomFFmpeg::SetOption(const std::string& name, const std::string& value)
        }},
       {"an",
        [](TCustomFFmpeg& t, const std::string&, const std::string& v) {
-         t.state_.audioDisable = StrToBool(v);
+         t.state_->audioDisable = StrToBool(v);
        }},
       {"acodec",
        [](TCustomFFmpeg& t, const std::string&, const std::string& v) { t.SetAudioCodec(v); }},
@@ -575,13 +575,13 @@ void TCustomFFmpeg::SetOption(const std::string& name, const std::string& value)
        [](TCustomFFmpeg& t, const std::string&, const std::string& v) { t.SetAudioTag(v); }},
       {"vol",
        [](TCustomFFmpeg& t, const std::string&, const std::string& v) {
-         t.state_.audioVolume = StrToInt(v);
+         t.state_->audioVolume = StrToInt(v);
        }},
       {"newaudio",
        [](TCustomFFmpeg& t, const std::string&, const std::string&) { t.AddAudioStream(); }},
       {"alang",
        [](TCustomFFmpeg& t, const std::string&, const std::string& v) {
-         t.state_.audioLanguage = v;
+         t.state_->audioLanguage = v;
        }},
       {"sample_fmt",
        [](TCustomFFmpeg& t, const std::string&, const std::string& v) {
@@ -594,11 +594,11 @@ void TCustomFFmpeg::SetOption(const std::string& name, const std::string& value)
            }
            return;
          }
-         t.state_.audioSampleFmt = ff::av_get_sample_fmt(v.c_str());
+         t.state_->audioSampleFmt = ff::av_get_sample_fmt(v.c_str());
        }},
       {"sn",
        [](TCustomFFmpeg& t, const std::string&, const std::string& v) {
-         t.state_.subtitleDisable = StrToBool(v);
+         t.state_->subtitleDisable = StrToBool(v);
        }},
       {"scodec",
        [](TCustomFFmpeg& t, const std::string&, const std::string& v) { t.SetSubtitleCodec(v); }},
@@ -606,31 +606,31 @@ void TCustomFFmpeg::SetOption(const std::string& name, const std::string& value)
        [](TCustomFFmpeg& t, const std::string&, const std::string&) { t.AddSubtitleStream(); }},
       {"slang",
        [](TCustomFFmpeg& t, const std::string&, const std::string& v) {
-         t.state_.subtitleLanguage = v;
+         t.state_->subtitleLanguage = v;
        }},
       {"stag",
        [](TCustomFFmpeg& t, const std::string&, const std::string& v) {
-         if (!v.empty()) t.state_.subtitleCodecTag = CodecTag(v, "subtitle");
+         if (!v.empty()) t.state_->subtitleCodecTag = CodecTag(v, "subtitle");
        }},
       {"vc",
        [](TCustomFFmpeg& t, const std::string&, const std::string& v) {
-         t.state_.videoChannel = StrToInt(v);
+         t.state_->videoChannel = StrToInt(v);
        }},
       {"tvstd",
        [](TCustomFFmpeg& t, const std::string&, const std::string& v) {
-         t.state_.videoStandard = v;
+         t.state_->videoStandard = v;
        }},
       {"isync",
        [](TCustomFFmpeg& t, const std::string&, const std::string& v) {
-         t.state_.inputSync = StrToBool(v);
+         t.state_->inputSync = StrToBool(v);
        }},
       {"muxdelay",
        [](TCustomFFmpeg& t, const std::string&, const std::string& v) {
-         t.state_.muxMaxDelay = StrToFloat(v);
+         t.state_->muxMaxDelay = StrToFloat(v);
        }},
       {"muxpreload",
        [](TCustomFFmpeg& t, const std::string&, const std::string& v) {
-         t.state_.muxPreload = StrToFloat(v);
+         t.state_->muxPreload = StrToFloat(v);
        }},
       {"absf vbsf sbsf",
        [](TCustomFFmpeg& t, const std::string& n, const std::string& v) {
@@ -643,9 +643,9 @@ void TCustomFFmpeg::SetOption(const std::string& name, const std::string& value)
          if (filter.name.empty() || !ff::av_bsf_get_by_name(filter.name.c_str()))
            throw FFmpegException(media::FormatText("Unknown bitstream filter %s", text.c_str()));
          std::vector<TBitstreamFilterEntry>& chain =
-             n[0] == 'a'   ? t.state_.audioBitstreamFilters
-             : n[0] == 'v' ? t.state_.videoBitstreamFilters
-                           : t.state_.subtitleBitstreamFilters;
+             n[0] == 'a'   ? t.state_->audioBitstreamFilters
+             : n[0] == 'v' ? t.state_->videoBitstreamFilters
+                           : t.state_->subtitleBitstreamFilters;
          chain.push_back(std::move(filter));
        }},
       {"apre vpre spre fpre",
@@ -681,22 +681,29 @@ void TCustomFFmpeg::SetOption(const std::string& name, const std::string& value)
 void TCustomFFmpeg::SetFormat(const std::string& name) {
   if (name.empty()) return;
   if (name == "pgmyuv") {
-    state_.formatName = "image2";
-    state_.pgmyuvCompatibility = true;
+    state_->formatName = "image2";
+    state_->pgmyuvCompatibility = true;
     Log(media::llInfo, "pgmyuv format is deprecated, use image2");
     return;
   }
-  state_.formatName = name;
+  state_->formatName = name;
 }
 
-void TCustomFFmpeg::SetVerbose(int verbose) { state_.verbose = verbose; }
+void TCustomFFmpeg::SetVerbose(int verbose) {
+  if (state_)
+    state_->verbose = verbose;
+  else
+    releasedVerbose_ = verbose;  // a parked task keeps it for when it is set up again
+}
+
+int TCustomFFmpeg::Verbose() const { return state_ ? state_->verbose : releasedVerbose_; }
 
 void TCustomFFmpeg::SetFrameRate(const std::string& rate) {
   if (rate.empty()) return;
   AVRational parsed{0, 0};
   if (ff::av_parse_video_rate(&parsed, rate.c_str()) < 0)
     throw FFmpegException("Incorrect frame rate");
-  state_.frameRate = parsed;
+  state_->frameRate = parsed;
 }
 
 void TCustomFFmpeg::SetFrameSize(const std::string& size) {
@@ -704,8 +711,8 @@ void TCustomFFmpeg::SetFrameSize(const std::string& size) {
   int width = 0, height = 0;
   if (ff::av_parse_video_size(&width, &height, size.c_str()) < 0)
     throw FFmpegException("Incorrect frame size");
-  state_.frameWidth = width;
-  state_.frameHeight = height;
+  state_->frameWidth = width;
+  state_->frameHeight = height;
 }
 
 void TCustomFFmpeg::SetAspect(const std::string& aspect) {
@@ -723,7 +730,7 @@ void TCustomFFmpeg::SetAspect(const std::string& aspect) {
   // A display aspect is a positive number; zero, negative or unreadable ones are refused.
   if (!(ratio > 0) || ratio > FLT_MAX)
     throw FFmpegException("Incorrect aspect ratio specification.");
-  state_.frameAspectRatio = static_cast<float>(ratio);
+  state_->frameAspectRatio = static_cast<float>(ratio);
 }
 
 namespace {
@@ -752,47 +759,47 @@ void ApplyCropBand(int value, int& band, int& extent, const char* outsideMessage
 }  // namespace
 
 void TCustomFFmpeg::SetCropTop(int value) {
-  ApplyCropBand(value, state_.frameTopBand, state_.frameHeight, kVerticalCropMessage,
+  ApplyCropBand(value, state_->frameTopBand, state_->frameHeight, kVerticalCropMessage,
                 [this] { Log(media::llWarning, kCropDeprecated); });
 }
 
 void TCustomFFmpeg::SetCropBottom(int value) {
-  ApplyCropBand(value, state_.frameBottomBand, state_.frameHeight, kVerticalCropMessage,
+  ApplyCropBand(value, state_->frameBottomBand, state_->frameHeight, kVerticalCropMessage,
                 [this] { Log(media::llWarning, kCropDeprecated); });
 }
 
 void TCustomFFmpeg::SetCropLeft(int value) {
-  ApplyCropBand(value, state_.frameLeftBand, state_.frameWidth, kHorizontalCropMessage,
+  ApplyCropBand(value, state_->frameLeftBand, state_->frameWidth, kHorizontalCropMessage,
                 [this] { Log(media::llWarning, kCropDeprecated); });
 }
 
 void TCustomFFmpeg::SetCropRight(int value) {
-  ApplyCropBand(value, state_.frameRightBand, state_.frameWidth, kHorizontalCropMessage,
+  ApplyCropBand(value, state_->frameRightBand, state_->frameWidth, kHorizontalCropMessage,
                 [this] { Log(media::llWarning, kCropDeprecated); });
 }
 
 void TCustomFFmpeg::SetAudioChannels(int channels) {
-  if (channels > 0) state_.audioChannels = channels;
+  if (channels > 0) state_->audioChannels = channels;
 }
 
 void TCustomFFmpeg::SetAudioSampleRate(int rate) {
-  if (rate > 0) state_.audioSampleRate = rate;
+  if (rate > 0) state_->audioSampleRate = rate;
 }
 
 void TCustomFFmpeg::SetAudioVolume(int volume) {
-  if (volume >= 0) state_.audioVolume = volume;
+  if (volume >= 0) state_->audioVolume = volume;
 }
 
-void TCustomFFmpeg::SetAudioSync(int method) { state_.audioSyncMethod = method; }
+void TCustomFFmpeg::SetAudioSync(int method) { state_->audioSyncMethod = method; }
 
-void TCustomFFmpeg::SetVideoSync(int method) { state_.videoSyncMethod = method; }
+void TCustomFFmpeg::SetVideoSync(int method) { state_->videoSyncMethod = method; }
 
 void TCustomFFmpeg::SetMuxDelay(float seconds) {
-  if (seconds > 0) state_.muxMaxDelay = seconds;
+  if (seconds > 0) state_->muxMaxDelay = seconds;
 }
 
 void TCustomFFmpeg::SetMuxPreload(float seconds) {
-  if (seconds > 0) state_.muxPreload = seconds;
+  if (seconds > 0) state_->muxPreload = seconds;
 }
 
 // A codec name, or "copy" for stream copy of that media type. The name of a copied type stays
@@ -809,47 +816,47 @@ void SetCodecName(const std::string& value, std::string& codecName, bool& stream
 }  // namespace
 
 void TCustomFFmpeg::SetVideoCodec(const std::string& name) {
-  SetCodecName(name, state_.videoCodecName, state_.videoStreamCopy);
+  SetCodecName(name, state_->videoCodecName, state_->videoStreamCopy);
 }
 
 void TCustomFFmpeg::SetAudioCodec(const std::string& name) {
-  SetCodecName(name, state_.audioCodecName, state_.audioStreamCopy);
+  SetCodecName(name, state_->audioCodecName, state_->audioStreamCopy);
 }
 
 void TCustomFFmpeg::SetSubtitleCodec(const std::string& name) {
-  SetCodecName(name, state_.subtitleCodecName, state_.subtitleStreamCopy);
+  SetCodecName(name, state_->subtitleCodecName, state_->subtitleStreamCopy);
 }
 
 void TCustomFFmpeg::SetVideoTag(const std::string& tag) {
-  if (!tag.empty()) state_.videoCodecTag = CodecTag(tag, "video");
+  if (!tag.empty()) state_->videoCodecTag = CodecTag(tag, "video");
 }
 
 void TCustomFFmpeg::SetAudioTag(const std::string& tag) {
-  if (!tag.empty()) state_.audioCodecTag = CodecTag(tag, "audio");
+  if (!tag.empty()) state_->audioCodecTag = CodecTag(tag, "audio");
 }
 
 void TCustomFFmpeg::SetVideoFilters(const std::string& filters) {
-  if (!filters.empty()) state_.vfilters = filters;
+  if (!filters.empty()) state_->vfilters = filters;
 }
 
 void TCustomFFmpeg::SetStartTime(int64_t microseconds) {
-  if (microseconds != AV_NOPTS_VALUE) state_.startTime = microseconds;
+  if (microseconds != AV_NOPTS_VALUE) state_->startTime = microseconds;
 }
 
 void TCustomFFmpeg::SetRecordingTime(int64_t microseconds) {
   if (microseconds == AV_NOPTS_VALUE) return;
-  state_.recordingTime = microseconds;
+  state_->recordingTime = microseconds;
   expectedDuration_ = microseconds;
 }
 
 void TCustomFFmpeg::SetProgramID(int id) {
-  if (id >= 0) state_.optProgramID = id;
+  if (id >= 0) state_->optProgramID = id;
 }
 
-void TCustomFFmpeg::SetRecordingTimestamp(int64_t seconds) { state_.recTimestamp = seconds; }
+void TCustomFFmpeg::SetRecordingTimestamp(int64_t seconds) { state_->recTimestamp = seconds; }
 
 void TCustomFFmpeg::AddMetadata(const std::string& key, const std::string& value) {
-  state_.metadata.emplace_back(key, value);
+  state_->metadata.emplace_back(key, value);
 }
 
 bool TCustomFFmpeg::SetGenericOption(const std::string& name, int64_t value) {
@@ -868,12 +875,12 @@ void TCustomFFmpeg::ApplyPreset(const std::string& option, const std::string& va
     if (!found) {
       // A short name belongs to the codec of the option's media type: "fast" with libx264
       // selected is "libx264-fast".
-      if (option == "vpre" && !state_.videoCodecName.empty())
-        presetName = state_.videoCodecName + "-" + value;
-      else if (option == "apre" && !state_.audioCodecName.empty())
-        presetName = state_.audioCodecName + "-" + value;
-      else if (!state_.subtitleCodecName.empty())
-        presetName = state_.subtitleCodecName + "-" + value;
+      if (option == "vpre" && !state_->videoCodecName.empty())
+        presetName = state_->videoCodecName + "-" + value;
+      else if (option == "apre" && !state_->audioCodecName.empty())
+        presetName = state_->audioCodecName + "-" + value;
+      else if (!state_->subtitleCodecName.empty())
+        presetName = state_->subtitleCodecName + "-" + value;
       found = FindBuiltinPreset(presetName);
     }
     if (found) {
@@ -953,8 +960,8 @@ void TCustomFFmpeg::SetTarget(const std::string& kind, const std::string& norm,
   } else {
     // Automatic: the frame rate in force, then the video streams of the inputs opened so far,
     // then the fallback.
-    if (state_.frameRate.den == 0) throw FFmpegException("frame_rate is invalid.");
-    bool found = NormOfRate(MilliFrameRate(state_.frameRate), targetNorm);
+    if (state_->frameRate.den == 0) throw FFmpegException("frame_rate is invalid.");
+    bool found = NormOfRate(MilliFrameRate(state_->frameRate), targetNorm);
     for (size_t i = 0; !found && i < inputFiles_.size(); ++i) {
       const AVFormatContext* ic = inputFiles_[i].ctx;
       for (unsigned k = 0; !found && k < ic->nb_streams; ++k) {
@@ -975,7 +982,7 @@ void TCustomFFmpeg::SetTarget(const std::string& kind, const std::string& norm,
       else
         targetNorm = TTargetNorm::PAL;
     }
-    if (state_.verbose > 0)
+    if (state_->verbose > 0)
       LogFormat(media::llVerbose, "Assuming %s for target.",
                 targetNorm == TTargetNorm::PAL ? "PAL" : "NTSC");
   }
@@ -991,7 +998,7 @@ void TCustomFFmpeg::SetTarget(const std::string& kind, const std::string& norm,
                                    value));
   };
   auto defaultAspect = [this](const char* aspect) {
-    if (state_.frameAspectRatio != 0) return;
+    if (state_->frameAspectRatio != 0) return;
     LogFormat(media::llInfo, "Assuming %s for aspect ratio", aspect);
     SetAspect(aspect);
   };
@@ -1003,18 +1010,18 @@ void TCustomFFmpeg::SetTarget(const std::string& kind, const std::string& norm,
     SetFrameSize(pal ? "352x288" : "352x240");
     SetFrameRate(frameRate);
     // Disc players decode 4:2:0 pictures only.
-    state_.framePixFmt = AV_PIX_FMT_YUV420P;
+    state_->framePixFmt = AV_PIX_FMT_YUV420P;
     store("g", gop);
     store("b", "1150000");
     store("maxrate", "1150000");
     store("minrate", "1150000");
     store("bufsize", "327680");
     store("ab", "224000");
-    state_.audioSampleRate = 44100;
-    state_.audioChannels = 2;
+    state_->audioSampleRate = 44100;
+    state_->audioChannels = 2;
     store("packetsize", "2324");
     store("muxrate", "1411200");
-    state_.muxPreload = 0.44f;
+    state_->muxPreload = 0.44f;
     defaultAspect("4:3");
   } else if (kind == "svcd") {
     SetVideoCodec("mpeg2video");
@@ -1022,7 +1029,7 @@ void TCustomFFmpeg::SetTarget(const std::string& kind, const std::string& norm,
     SetFormat("svcd");
     SetFrameSize(pal ? "480x576" : "480x480");
     SetFrameRate(frameRate);
-    state_.framePixFmt = AV_PIX_FMT_YUV420P;
+    state_->framePixFmt = AV_PIX_FMT_YUV420P;
     store("g", gop);
     store("b", "2040000");
     store("maxrate", "2516000");
@@ -1031,9 +1038,9 @@ void TCustomFFmpeg::SetTarget(const std::string& kind, const std::string& norm,
     // Scan offsets in the picture user data, which SVCD players expect.
     store("scan_offset", "1");
     store("ab", "224000");
-    state_.audioSampleRate = 44100;
+    state_->audioSampleRate = 44100;
     store("packetsize", "2324");
-    if (state_.audioChannels == 1) state_.audioChannels = 2;
+    if (state_->audioChannels == 1) state_->audioChannels = 2;
     defaultAspect("4:3");
   } else if (kind == "dvd") {
     SetVideoCodec("mpeg2video");
@@ -1041,7 +1048,7 @@ void TCustomFFmpeg::SetTarget(const std::string& kind, const std::string& norm,
     SetFormat("dvd");
     SetFrameSize(pal ? "720x576" : "720x480");
     SetFrameRate(frameRate);
-    state_.framePixFmt = AV_PIX_FMT_YUV420P;
+    state_->framePixFmt = AV_PIX_FMT_YUV420P;
     store("g", gop);
     store("b", "6000000");
     store("maxrate", "9000000");
@@ -1050,18 +1057,18 @@ void TCustomFFmpeg::SetTarget(const std::string& kind, const std::string& norm,
     store("packetsize", "2048");
     store("muxrate", "10080000");
     store("ab", "448000");
-    state_.audioSampleRate = 48000;
-    if (state_.audioChannels == 1) state_.audioChannels = 2;
+    state_->audioSampleRate = 48000;
+    if (state_->audioChannels == 1) state_->audioChannels = 2;
     defaultAspect("16:9");
   } else if (kind == "dv" || kind == "dv50") {
     SetFormat("dv");
     SetFrameSize(pal ? "720x576" : "720x480");
-    state_.framePixFmt = kind == "dv50" ? AV_PIX_FMT_YUV422P
+    state_->framePixFmt = kind == "dv50" ? AV_PIX_FMT_YUV422P
                          : pal          ? AV_PIX_FMT_YUV420P
                                         : AV_PIX_FMT_YUV411P;
     SetFrameRate(frameRate);
-    state_.audioSampleRate = 48000;
-    state_.audioChannels = 2;
+    state_->audioSampleRate = 48000;
+    state_->audioChannels = 2;
   } else {
     throw FFmpegException("Unknown target type");
   }
@@ -1072,7 +1079,7 @@ void TCustomFFmpeg::SetTarget(const std::string& kind, const std::string& norm,
 void TCustomFFmpeg::SetVideoHook(const std::string& command) {
   if (frameHooks_.AddFrameHook(TFrameHookChain::SplitCommand(command)) != 0)
     throw FFmpegException("Failed to add video hook function: " + command);
-  state_.usingVhook = true;
+  state_->usingVhook = true;
 }
 
 }  // namespace engine

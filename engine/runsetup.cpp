@@ -32,7 +32,7 @@ int64_t RunClock() {
       .count();
 }
 
-TTranscoder::TTranscoder(TCustomFFmpeg& task) : task_(task), s_(task.state_) {}
+TTranscoder::TTranscoder(TCustomFFmpeg& task) : task_(task), s_(*task.state_) {}
 
 TTranscoder::~TTranscoder() {
   // Encoders first, then decoders, each closed under the codec lock.

@@ -163,7 +163,7 @@ const AVCodec* TCustomFFmpeg::FindCodecByName(const std::string& name, int media
 }
 
 bool TCustomFFmpeg::OpenInput(const std::string& fileName) {
-  TOptionState& s = state_;
+  TOptionState& s = *state_;
   // Whatever happens, the codec names and video channel were meant for this input only.
   struct ClearInputOnly {
     TOptionState& s;
@@ -348,7 +348,7 @@ bool TCustomFFmpeg::OpenInput(const std::string& fileName) {
 }
 
 int TCustomFFmpeg::AddOutput(const std::string& fileName, bool join) {
-  TOptionState& s = state_;
+  TOptionState& s = *state_;
   if (joining_) {
     LastErrMsg = "Cannot join more than one output file.";
     return -1;
@@ -506,7 +506,7 @@ TCustomFFmpeg::TOutputStream& TCustomFFmpeg::NewOutputStream(TOutputFile& output
   const unsigned index = oc->nb_streams;
   AVStream* st = ff::avformat_new_stream(oc, nullptr);
   if (!st) throw FFmpegException("Could not alloc stream");
-  st->id = index < unsigned(MAX_STREAMS) ? state_.streamidMap[index] : 0;
+  st->id = index < unsigned(MAX_STREAMS) ? state_->streamidMap[index] : 0;
   st->codecpar->codec_type = static_cast<AVMediaType>(mediaType);
   TOutputStream& stream = output.streams.emplace_back();
   stream.st = st;
@@ -514,7 +514,7 @@ TCustomFFmpeg::TOutputStream& TCustomFFmpeg::NewOutputStream(TOutputFile& output
 }
 
 void TCustomFFmpeg::AddVideoStream(TOutputFile& output) {
-  TOptionState& s = state_;
+  TOptionState& s = *state_;
   AVFormatContext* oc = output.ctx;
   TOutputStream& stream = NewOutputStream(output, AVMEDIA_TYPE_VIDEO);
   stream.bitstreamFilters = std::move(s.videoBitstreamFilters);
@@ -589,7 +589,7 @@ void TCustomFFmpeg::AddVideoStream(TOutputFile& output) {
 }
 
 void TCustomFFmpeg::AddAudioStream(TOutputFile& output) {
-  TOptionState& s = state_;
+  TOptionState& s = *state_;
   AVFormatContext* oc = output.ctx;
   TOutputStream& stream = NewOutputStream(output, AVMEDIA_TYPE_AUDIO);
   stream.bitstreamFilters = std::move(s.audioBitstreamFilters);
@@ -657,7 +657,7 @@ void TCustomFFmpeg::AddAudioStream(TOutputFile& output) {
 }
 
 void TCustomFFmpeg::AddSubtitleStream(TOutputFile& output) {
-  TOptionState& s = state_;
+  TOptionState& s = *state_;
   TOutputStream& stream = NewOutputStream(output, AVMEDIA_TYPE_SUBTITLE);
   stream.bitstreamFilters = std::move(s.subtitleBitstreamFilters);
   s.subtitleBitstreamFilters.clear();

@@ -143,11 +143,19 @@ bool PictureToBitmap(TPictureConverter& converter, const uint8_t* const data[4],
     std::memcpy(bitmap.Bits(), data[0], bitmap.ByteSize());
     return true;
   }
-  if (!converter.PrepareRGB(part.width, part.height)) return false;
   converter.toRGB_ = ff::sws_getCachedContext(
       converter.toRGB_, part.width, part.height, format, part.width, part.height,
       TPictureConverter::kTargetFormat, SWS_BICUBIC, nullptr, nullptr, nullptr);
   if (!converter.toRGB_) return false;
+  // A whole 4:2:0 picture whose width is a multiple of 16 goes straight into the bitmap: its rows
+  // are then unpadded and aligned as the scaler's vector code wants, and that code writes whole
+  // blocks of 16 pixels, never past a row. Anything else goes through the aligned buffer.
+  if (DirectPath(format, width, height) && part.width == width && width % 16 == 0) {
+    uint8_t* rows[4] = {bitmap.Bits()};
+    const int stride[4] = {bitmap.Stride()};
+    return ff::sws_scale(converter.toRGB_, planes, linesize, 0, height, rows, stride) > 0;
+  }
+  if (!converter.PrepareRGB(part.width, part.height)) return false;
   if (ff::sws_scale(converter.toRGB_, planes, linesize, 0, part.height, converter.rgbData_,
                     converter.rgbLinesize_) <= 0)
     return false;

@@ -174,16 +174,16 @@ TEST(FileListView, TheOpenDialogShowsEveryNameInOrderAndMatchesEitherLetterCase)
   const auto listed = [&](int filter, const Names& expected) {
     dialog.selectNameFilter(dialog.nameFilters().at(filter));
     const QModelIndex root = files->index(QString::fromStdString(dir.Path()));
-    Names names;
+    Names seen;
     apptest::WaitFor(
         [&] {
-          names.clear();
+          seen.clear();
           for (int i = 0; i < files->rowCount(root); ++i)
-            names.insert(files->index(i, 0, root).data().toString().toStdString());
-          return names == expected;
+            seen.insert(files->index(i, 0, root).data().toString().toStdString());
+          return seen == expected;
         },
         std::chrono::seconds(3));
-    return names;
+    return seen;
   };
   const Names all = {"CLIP.AVI", "clip.avi", "Clip.Mpeg", "clip.mpg", "clip.mp4",
                      "song.MP3", "notes.txt", "README"};
