@@ -5,12 +5,14 @@
 // down) when the last file is done. Pause, resume, stop and the closing sequence go through it.
 // Each output is written under its part name and gets its final name only once the engine has
 // finalised it; a finished output is then checked against its job, and one that falls short
-// fails its row. While the conversions run, the computer is kept from sleeping.
+// fails its row; when the source was cut short while it was read, the row's message says so
+// first. While the conversions run, the computer is kept from sleeping.
 // Every member is called on the user-interface thread; the engine's termination notices are
 // handed to that thread before they touch the list or the view.
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <optional>
 #include <set>
 #include <string>
@@ -28,6 +30,12 @@ inline constexpr char kNoCheckedRowWarning[] = "Please select a file by clicking
 inline constexpr char kNoCheckedRowTitle[] = "Warning";
 // The "Progress" text of a row whose file could not be converted.
 inline constexpr char kFailedMark[] = "Failed";
+
+// A source file's identity and size at one moment; Size is -1 when the file could not be read.
+struct TSourceState {
+  uint64_t Device = 0, Inode = 0;
+  int64_t Size = -1;
+};
 
 // What the progress window shows for one progress report.
 struct TProgressValues {
@@ -150,6 +158,8 @@ class TBatchController {
   std::vector<int> taskMap_;
   std::vector<std::string> taskOutputs_;
   std::vector<TOutputExpectation> taskExpected_;
+  // Each task's source file as it was when the task was set up.
+  std::vector<TSourceState> taskSources_;
   std::string extension_;  // the outputs' extension, with its dot
   std::vector<TBatchFailure> failures_;
   // The frame effects of each task, fixed when the batch starts; none for a task without a hook.

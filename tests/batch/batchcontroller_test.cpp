@@ -421,6 +421,77 @@ TEST(BatchController, AWriteThatFailsLeavesNoFileBehind) {
   EXPECT_EQ(rig.Outputs(), std::vector<std::string>{"tone_(new).mp4"});
 }
 
+TEST(BatchController, ASourceThatShrinksOrVanishesWhileReadEndsItsRowAndTheNextConverts) {
+  // The first row's source is spoiled while the engine is held at its first progress report,
+  // early in the 20 s clip, so the part cut off has not been read yet.
+  struct TCase {
+    const char* name;
+    void (*spoil)(const std::string& source);
+    uintmax_t left;  // the source's bytes afterwards, in 1/1000 of its size
+    bool fails;      // the row fails (the data was lost), or converts from the file it has open
+  };
+  const TCase cases[] = {
+      {"cut to half",
+       [](const std::string& s) { ASSERT_EQ(truncate(s.c_str(), fs::file_size(s) / 2), 0); },
+       500, true},
+      {"emptied", [](const std::string& s) { ASSERT_EQ(truncate(s.c_str(), 0), 0); }, 0, true},
+      // A removed or replaced file stays readable through the descriptor the engine holds.
+      {"deleted", [](const std::string& s) { ASSERT_TRUE(fs::remove(s)); }, 0, false},
+      {"replaced",
+       [](const std::string& s) {
+         testsupport::WriteText(s + ".new", "no longer a video\n");
+         fs::rename(s + ".new", s);
+       },
+       0, false},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    TBatchRig rig;
+    const std::string source = rig.CopyFixture("long.mp4", "in/long.mp4");
+    const uintmax_t size = fs::file_size(source);
+    ASSERT_EQ(rig.list->AddFiles({source, testsupport::Fixture("av.mp4")}), 2);
+    rig.engine->SetProgressInterval(100);  // the first report comes early in the clip
+    int64_t spoiledAt = -1;
+    rig.view.onProgress = [&](const batch::TProgressValues& values) {
+      if (values.Row != 0 || spoiledAt >= 0) return;
+      rig.controller->Pause();
+      spoiledAt = values.Info.CurrentDuration;
+      c.spoil(source);
+      rig.controller->Resume();
+    };
+    ASSERT_TRUE(rig.RunBatch());
+    ASSERT_GE(spoiledAt, 0);
+    ASSERT_LT(spoiledAt, 8'000'000) << "the engine read past the cut before it was made";
+    const std::string first = rig.outDir + "/long_(new).mp4";
+    const testsupport::FFprobe probe(first);
+    ASSERT_TRUE(probe.Ok()) << probe.Errors();
+    if (c.fails) {
+      // What was converted is kept, and the row says why it falls short.
+      EXPECT_EQ(rig.view.outcomes[0], batch::TRowOutcome::Failed);
+      EXPECT_EQ(rig.list->Row(0).Progress, "Failed");
+      const std::string& message = rig.view.messages[0];
+      EXPECT_EQ(message.rfind("the source shrank from " + std::to_string(size) + " to " +
+                                  std::to_string(size * c.left / 1000) +
+                                  " bytes while it was read; output check: video lasts ",
+                              0),
+                0u)
+          << message;
+      EXPECT_TRUE(message.ends_with(" of 20.0 s; the output is kept as " + first)) << message;
+      EXPECT_LT(probe.Duration(), 15.0);
+    } else {
+      EXPECT_EQ(rig.view.outcomes[0], batch::TRowOutcome::Finished) << rig.view.messages[0];
+      EXPECT_NEAR(probe.Duration(), 20.0, 0.2);
+    }
+    // The next file converts whole.
+    EXPECT_EQ(rig.view.outcomes[1], batch::TRowOutcome::Finished) << rig.view.messages[1];
+    const testsupport::FFprobe next(rig.outDir + "/av_(new).mp4");
+    ASSERT_TRUE(next.Ok()) << next.Errors();
+    EXPECT_EQ(next.StreamCount("video"), 1u);
+    EXPECT_EQ(next.StreamCount("audio"), 1u);
+    EXPECT_NEAR(next.Duration(), 2.0, 0.1);
+  }
+}
+
 TEST(BatchController, ABatchOfHundredsOfFilesRunsUnderALowOpenFileLimit) {
   // 200 short clips with at most 64 files open at once: the list and the batch hold only the
   // files of what they are working on.

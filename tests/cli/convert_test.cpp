@@ -6,9 +6,11 @@
 #include <signal.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -153,6 +155,21 @@ TEST(KvcConvert, AFailingFileExitsOneAndTheOthersConvert) {
   EXPECT_FALSE(batch[0]["failures"][0]["reason"].get<std::string>().empty());
 }
 
+// The folders under /dev/shm or the temporary folder a running kvc holds open: its run-only
+// settings folder.
+std::vector<std::string> OpenTempFolders(pid_t pid) {
+  std::vector<std::string> folders;
+  std::error_code error;
+  const std::string fds = "/proc/" + std::to_string(pid) + "/fd";
+  for (const fs::directory_entry& fd : fs::directory_iterator(fds, error)) {
+    const fs::path target = fs::read_symlink(fd.path(), error);
+    if (!error && fs::is_directory(target, error) &&
+        target.filename().string().rfind("kvc-", 0) == 0)
+      folders.push_back(target.string());
+  }
+  return folders;
+}
+
 TEST(KvcConvert, AKilledConversionLeavesOnlyItsPartFileAndIsNeverOverwritten) {
   TPlace place;
   const std::string clip = testsupport::Fixture("long.mp4");
@@ -161,19 +178,35 @@ TEST(KvcConvert, AKilledConversionLeavesOnlyItsPartFileAndIsNeverOverwritten) {
   bool progressed = false;
   while (!progressed && kvc.ReadLine(line)) progressed = line.find("\"progress\"") != std::string::npos;
   ASSERT_TRUE(progressed);
+  // Killed once its output holds a good part of a file, in the middle of the 20 s clip.
+  const std::string part = place.out + "/long_(new).mp4.part";
+  std::error_code error;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while ((fs::file_size(part, error) < 100'000 || error) &&
+         std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  const std::vector<std::string> runFolders = OpenTempFolders(kvc.Pid());
   kvc.Signal(SIGKILL);
   EXPECT_EQ(kvc.Wait(), 128 + SIGKILL);
-  const std::string part = place.out + "/long_(new).mp4.part";
   EXPECT_EQ(std::distance(fs::directory_iterator(place.out), fs::directory_iterator()), 1);
   ASSERT_TRUE(fs::exists(part));
-  const auto partSize = fs::file_size(part);
+  ASSERT_GE(fs::file_size(part), 100'000u);
+  const std::string partBytes = testsupport::ReadText(part);
+  ASSERT_EQ(runFolders.size(), 1u);
+  EXPECT_TRUE(fs::exists(runFolders[0]));
 
-  // The next batch takes another name and leaves the unfinished file as it is.
+  // The next batch takes another name, writes a whole file, leaves the unfinished one byte for
+  // byte as it was and removes the killed run's settings folder.
   std::string output, errors;
   ASSERT_EQ(RunKvc(place.Args({"--trim", "0,1", clip}), &output, &errors), 0) << errors;
-  EXPECT_TRUE(testsupport::FFprobe(place.out + "/long_(new_1).mp4").Ok());
-  EXPECT_EQ(fs::file_size(part), partSize);
+  const testsupport::FFprobe probe(place.out + "/long_(new_1).mp4");
+  ASSERT_TRUE(probe.Ok()) << probe.Errors();
+  EXPECT_EQ(probe.StreamCount("video"), 1u);
+  EXPECT_EQ(probe.StreamCount("audio"), 1u);
+  EXPECT_NEAR(probe.Duration(), 1.0, 0.1);
+  EXPECT_TRUE(testsupport::ReadText(part) == partBytes) << "the unfinished file was changed";
   EXPECT_FALSE(fs::exists(place.out + "/long_(new).mp4"));
+  EXPECT_FALSE(fs::exists(runFolders[0]));
 }
 
 TEST(KvcConvert, TwoProgramsOnTheSameSourceWriteTwoOutputs) {

@@ -24,6 +24,7 @@ class TKvcProcess {
   // The next line of standard output; false at its end or when none came within the timeout.
   bool ReadLine(std::string& line, std::chrono::milliseconds timeout = std::chrono::seconds(60));
   void Signal(int signal);
+  pid_t Pid() const { return pid_; }
   // Reads standard output to its end and waits for the process. The exit status, or 128 + the
   // signal that ended it.
   int Wait();

@@ -22,6 +22,7 @@
 
 namespace {
 
+namespace fs = std::filesystem;
 using testsupport::ReadText;
 using testsupport::WriteText;
 
@@ -407,6 +408,57 @@ TEST_F(IniFileTest, KilledWriterLeavesOldOrNewCompleteFile) {
   EXPECT_FALSE(std::filesystem::exists(path + ".tmp"));
   std::cout << "kills that interrupted a write after its temporary file was made: " << leftovers
             << " of 30\n";
+}
+
+TEST_F(IniFileTest, AWriterKilledInsideItsWriteLeavesAWholeFileAndDoesNotHoldUpTheNext) {
+  // The writer is killed once its temporary file has begun to grow, that is inside the locked
+  // write and before the rename; the settings file must be the old one, whole, and the leftover
+  // temporary file and lock file must not stop or delay the next writer.
+  constexpr size_t kBig = 8'000'000;
+  ASSERT_TRUE(ini.WriteString("s", "keep", "1"));
+  ASSERT_TRUE(ini.WriteString("s", "big", std::string(kBig, 'a')));
+  const std::string before = ReadText(path);
+  const std::string tmp = path + ".tmp";
+  bool interrupted = false;
+  for (int round = 0; round < 20 && !interrupted; ++round) {
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      TIniFile writer(path);
+      for (int i = 0;; ++i) writer.WriteString("s", "big", std::string(kBig, char('b' + i % 24)));
+    }
+    std::error_code error;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (fs::file_size(tmp, error) == 0 || error)
+      if (std::chrono::steady_clock::now() > deadline) break;
+    ::kill(child, SIGKILL);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_FALSE(error) << "the writer never began a temporary file";
+    const std::string text = ReadText(path);
+    ASSERT_EQ(text.size(), before.size()) << "round " << round;
+    const std::string big = ini.ReadString("s", "big", "");
+    ASSERT_EQ(text, "[s]\nkeep=1\nbig=" + std::string(kBig, big.at(0)) + "\n");
+    // Killed between its look at the temporary file and the rename: another round.
+    interrupted = fs::exists(tmp);
+  }
+  ASSERT_TRUE(interrupted);
+  EXPECT_TRUE(fs::exists(path + ".lock"));
+
+  // The next writer, in a process that an alarm ends should it wait for the dead one's lock.
+  const pid_t next = ::fork();
+  ASSERT_GE(next, 0);
+  if (next == 0) {
+    ::alarm(20);
+    ::_exit(TIniFile(path).WriteString("s", "keep", "2") ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(next, &status, 0), next);
+  ASSERT_TRUE(WIFEXITED(status)) << "the next writer was held up";
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(ini.ReadInteger("s", "keep", 0), 2);
+  EXPECT_EQ(ini.ReadString("s", "big", "").size(), kBig);
+  EXPECT_FALSE(fs::exists(tmp));
 }
 
 }  // namespace
