@@ -26,8 +26,10 @@ class FuzzReplay : public testing::TestWithParam<const char*> {};
 
 TEST_P(FuzzReplay, Reproducers) {
   const std::string target = GetParam();
+  ASSERT_TRUE(std::filesystem::is_directory(VC_FUZZ_REPRO_DIR));
+  // A target with no reproducer has no folder.
   const std::filesystem::path folder = std::filesystem::path(VC_FUZZ_REPRO_DIR) / target;
-  ASSERT_TRUE(std::filesystem::is_directory(folder)) << folder;
+  if (!std::filesystem::is_directory(folder)) return;
   setenv("VC_FUZZ_CLIP", testsupport::Fixture("av.mp4").c_str(), 1);
   for (const auto& entry : std::filesystem::directory_iterator(folder)) {
     if (!entry.is_regular_file() || entry.path().filename() == "README") continue;
