@@ -2,6 +2,8 @@
 // document must give back the same bytes, and a change must read back as written while every line
 // it does not own stays as it was, in order.
 #include <algorithm>
+#include <fstream>
+#include <iterator>
 
 #include "fuzz/targets/fuzztargets.h"
 #include "platform/inifile.h"
@@ -17,7 +19,7 @@ std::vector<std::string> Lines(const std::string& text) {
   while (begin <= text.size()) {
     const size_t end = text.find('\n', begin);
     if (end == std::string::npos) {
-      lines.push_back(text.substr(begin));
+      if (begin < text.size()) lines.push_back(text.substr(begin));  // an unterminated last line
       break;
     }
     lines.push_back(text.substr(begin, end - begin));
@@ -111,9 +113,21 @@ int IniStore(const uint8_t* data, size_t size) {
     if (ini.ReadString(section, key, "\x01") != value) Fail("a written value does not read back");
     if (!ini.WriteInteger(section, key, -1234567) || ini.ReadInteger(section, key, 0) != -1234567)
       Fail("a written integer does not read back");
-    // Deleting removes the first occurrence: a later duplicate of the key may then show.
-    if (!ini.DeleteKey(section, key) || ini.ReadInteger(section, key, 0) == -1234567)
-      Fail("a deleted key still reads its value");
+    // Deleting removes the line of the first occurrence, and only it: a later duplicate of the
+    // key may then show.
+    std::ifstream file(path, std::ios::binary);
+    const std::string before((std::istreambuf_iterator<char>(file)), {});
+    if (!ini.DeleteKey(section, key)) Fail("a key could not be deleted");
+    std::ifstream again(path, std::ios::binary);
+    const std::string after((std::istreambuf_iterator<char>(again)), {});
+    if (Lines(after).size() + 1 != Lines(before).size() || !KeepsLines(after, before, false))
+      Fail("deleting a key did not remove exactly its line");
+    platform::TIniDocument predicted(before);
+    predicted.Remove(section, key);
+    std::string shown;
+    if (predicted.Find(section, key, &shown) != ini.ValueExists(section, key) ||
+        ini.ReadString(section, key, "") != shown)
+      Fail("a deleted key reads other than its next occurrence");
   }
   if (!sections.empty()) {
     if (!ini.EraseSection(sections.back()) || ini.SectionExists(sections.back()))
