@@ -349,6 +349,9 @@ bool TIniDocument::Remove(std::string_view section, std::string_view key) {
   if (!FindSection(section, &range)) return false;
   const size_t i = FindKey(range, key);
   if (i == std::string::npos) return false;
+  // The unterminated last line going away leaves the line before it last, and that one was
+  // terminated: its line end stays, or a blank line before it would vanish with it.
+  if (i + 1 == lines_.size()) finalNewline_ = true;
   lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(i));
   return true;
 }
@@ -357,6 +360,7 @@ bool TIniDocument::RemoveSection(std::string_view section) {
   bool removed = false;
   Range range;
   while (FindSection(section, &range)) {
+    if (range.end == lines_.size()) finalNewline_ = true;  // as in Remove
     lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(range.begin),
                  lines_.begin() + static_cast<std::ptrdiff_t>(range.end));
     removed = true;

@@ -3,6 +3,8 @@
 # is missing), then configures and builds into $BUILD_DIR. Quick when nothing changed.
 #   BUILD_DIR  build folder (default: build, or build-asan with SANITIZE=1)
 #   SANITIZE=1 AddressSanitizer + UndefinedBehaviorSanitizer build
+#   FUZZ=1     the libFuzzer programs of fuzz/ only, built by clang (build-fuzz/); installs clang
+#              and libFuzzer first (fuzz/run.sh sets it)
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -15,6 +17,9 @@ PACKAGES=(
   ffmpeg nlohmann-json3-dev time xvfb xauth xdotool
   qt6-base-dev fonts-dejavu-core libdbus-1-dev
 )
+if [[ "${FUZZ:-0}" == 1 ]]; then
+  PACKAGES+=(clang-14 libfuzzer-14-dev)
+fi
 
 missing=()
 for p in "${PACKAGES[@]}"; do
@@ -39,7 +44,13 @@ if ((${#missing[@]})); then
   fi
 fi
 
-if [[ "${SANITIZE:-0}" == 1 ]]; then
+BUILD_TARGETS=()
+if [[ "${FUZZ:-0}" == 1 ]]; then
+  BUILD_DIR="${BUILD_DIR:-$ROOT/build-fuzz}"
+  CONFIG_ARGS=(-DVC_FUZZ=ON -DBUILD_TESTING=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14)
+  BUILD_TARGETS=(--target fuzzers)
+elif [[ "${SANITIZE:-0}" == 1 ]]; then
   BUILD_DIR="${BUILD_DIR:-$ROOT/build-asan}"
   CONFIG_ARGS=(-DVC_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug)
 else
@@ -51,4 +62,4 @@ export BUILD_DIR
 if [[ ! -f "$BUILD_DIR/build.ninja" ]]; then
   cmake -S "$ROOT" -B "$BUILD_DIR" -G Ninja "${CONFIG_ARGS[@]}" >/dev/null
 fi
-cmake --build "$BUILD_DIR" -- -j"$(nproc)"
+cmake --build "$BUILD_DIR" "${BUILD_TARGETS[@]}" -- -j"$(nproc)"

@@ -243,6 +243,17 @@ TEST_F(IniFileTest, WritesChangeOnlyTheirLinesAndKeepLineEndingsAndBom) {
   }
 }
 
+// The last line unterminated and removed: the lines before it keep their line ends, so a blank
+// line before it stays a blank line.
+TEST_F(IniFileTest, RemovingTheUnterminatedLastLineKeepsTheLinesBeforeIt) {
+  WriteText(path, "[a]\nk=1\n\nx=2");
+  EXPECT_TRUE(ini.DeleteKey("a", "x"));
+  EXPECT_EQ(ReadText(path), "[a]\nk=1\n\n");
+  WriteText(path, "[a]\nk=1\n\n[b]\nx=2");
+  EXPECT_TRUE(ini.EraseSection("b"));
+  EXPECT_EQ(ReadText(path), "[a]\nk=1\n\n");
+}
+
 TEST_F(IniFileTest, WrittenValuesReadBackUnchanged) {
   const char* values[] = {"plain", " leading", "trailing\t", "\"quoted\"", "\"", "",
                           "a=b;c#d", "[not a section]", "\xE2\x9C\x93 utf-8"};
