@@ -1,7 +1,5 @@
 #include "batch/batchcontroller.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <exception>
 #include <filesystem>
@@ -36,13 +34,6 @@ std::optional<platform::TThreadPriority> WorkerPriority(int stored) {
 
 std::string Seconds(int64_t microseconds) {
   return std::to_string(microseconds / 1'000'000) + " Second";
-}
-
-TSourceState SourceState(const std::string& file) {
-  struct stat st {};
-  if (::stat(file.c_str(), &st) != 0) return {};
-  return {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino),
-          static_cast<int64_t>(st.st_size)};
 }
 
 }  // namespace
@@ -207,7 +198,7 @@ bool TBatchController::AddRowTask(int row, int code, const std::string& extensio
     taskOutputs_.push_back(output);
     taskExpected_.push_back(ExpectedOutput(facts, !options.DisableVideo, !options.DisableAudio,
                                            record.TrimStart, record.TrimDuration));
-    taskSources_.push_back(SourceState(fileRow.Caption));
+    taskSources_.push_back(identity);
     record.DestFile = output;
     fileRow.DestinationFile = std::filesystem::path(output).filename().string();
     taskEffects_.push_back(options.CustomHook ? std::optional(EffectSettings(record))
@@ -352,12 +343,12 @@ void TBatchController::HandleTerminate(const engine::TTerminateInfo& info) {
   }
   if (!problem.empty()) {
     // A source cut short under the engine reads as a short file: the cause comes first.
-    const TSourceState& before = taskSources_[info.TaskIndex];
-    const TSourceState now = SourceState(fileRow.Caption);
-    if (before.Size >= 0 && now.Size >= 0 && now.Device == before.Device &&
-        now.Inode == before.Inode && now.Size < before.Size)
-      problem = "the source shrank from " + std::to_string(before.Size) + " to " +
-                std::to_string(now.Size) + " bytes while it was read; " + problem;
+    const std::optional<TFileIdentity>& before = taskSources_[info.TaskIndex];
+    const std::optional<TFileIdentity> now = IdentityOf(fileRow.Caption);
+    if (before && now && now->Device == before->Device && now->Inode == before->Inode &&
+        now->Size < before->Size)
+      problem = "the source shrank from " + std::to_string(before->Size) + " to " +
+                std::to_string(now->Size) + " bytes while it was read; " + problem;
   }
   if (info.Failed || !problem.empty()) {
     fileRow.Progress = kFailedMark;

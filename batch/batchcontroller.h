@@ -31,12 +31,6 @@ inline constexpr char kNoCheckedRowTitle[] = "Warning";
 // The "Progress" text of a row whose file could not be converted.
 inline constexpr char kFailedMark[] = "Failed";
 
-// A source file's identity and size at one moment; Size is -1 when the file could not be read.
-struct TSourceState {
-  uint64_t Device = 0, Inode = 0;
-  int64_t Size = -1;
-};
-
 // What the progress window shows for one progress report.
 struct TProgressValues {
   int Row = -1;             // the list row of the task
@@ -158,8 +152,8 @@ class TBatchController {
   std::vector<int> taskMap_;
   std::vector<std::string> taskOutputs_;
   std::vector<TOutputExpectation> taskExpected_;
-  // Each task's source file as it was when the task was set up.
-  std::vector<TSourceState> taskSources_;
+  // Each task's source file as it was when the task was set up (nothing: not known).
+  std::vector<std::optional<TFileIdentity>> taskSources_;
   std::string extension_;  // the outputs' extension, with its dot
   std::vector<TBatchFailure> failures_;
   // The frame effects of each task, fixed when the batch starts; none for a task without a hook.
