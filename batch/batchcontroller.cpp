@@ -346,7 +346,7 @@ void TBatchController::HandleTerminate(const engine::TTerminateInfo& info) {
   if ((info.Failed || info.Finished || !problem.empty()) && before.Size >= 0 && now.Size >= 0 &&
       now.Device == before.Device && now.Inode == before.Inode && now.Size < before.Size) {
     const std::string cause = "the source shrank from " + std::to_string(before.Size) + " to " +
-                              std::to_string(now.Size) + " bytes while it was read";
+                              std::to_string(now.Size) + " bytes during the conversion";
     problem = problem.empty() ? cause + "; the output is kept as " + taskOutputs_[info.TaskIndex]
                               : cause + "; " + problem;
   }

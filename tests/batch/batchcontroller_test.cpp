@@ -488,7 +488,7 @@ TEST(BatchController, ASourceThatShrinksOrVanishesWhileReadEndsItsRowAndTheNextC
       // A stream tells no length of its own to check the output against: the cut is the cause.
       EXPECT_EQ(message.rfind("the source shrank from " + std::to_string(size) + " to " +
                                   std::to_string(size * c.left / 1000) +
-                                  " bytes while it was read; " +
+                                  " bytes during the conversion; " +
                                   (c.container == std::string("mp4")
                                        ? "output check: video lasts "
                                        : "the output is kept as "),
