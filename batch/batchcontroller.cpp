@@ -341,14 +341,18 @@ void TBatchController::HandleTerminate(const engine::TTerminateInfo& info) {
   } else {
     problem = FinishOutput(info.TaskIndex, !info.Finished);
   }
-  if (!problem.empty()) {
-    // A source cut short under the engine reads as a short file: the cause comes first.
-    const std::optional<TFileIdentity>& before = taskSources_[info.TaskIndex];
-    const std::optional<TFileIdentity> now = IdentityOf(fileRow.Caption);
-    if (before && now && now->Device == before->Device && now->Inode == before->Inode &&
-        now->Size < before->Size)
-      problem = "the source shrank from " + std::to_string(before->Size) + " to " +
-                std::to_string(now->Size) + " bytes while it was read; " + problem;
+  // A source cut short under the engine reads as a file that simply ends there: the output then
+  // falls short of the file that was queued even where the source did not tell its length (a
+  // stream) and the output check had nothing to hold it against. Such a row fails, and its
+  // message gives this cause first.
+  const std::optional<TFileIdentity>& before = taskSources_[info.TaskIndex];
+  const std::optional<TFileIdentity> now = IdentityOf(fileRow.Caption);
+  if ((info.Failed || info.Finished || !problem.empty()) && before && now &&
+      now->Device == before->Device && now->Inode == before->Inode && now->Size < before->Size) {
+    const std::string cause = "the source shrank from " + std::to_string(before->Size) + " to " +
+                              std::to_string(now->Size) + " bytes during the conversion";
+    problem = problem.empty() ? cause + "; the output is kept as " + taskOutputs_[info.TaskIndex]
+                              : cause + "; " + problem;
   }
   if (info.Failed || !problem.empty()) {
     fileRow.Progress = kFailedMark;

@@ -5,8 +5,8 @@
 // down) when the last file is done. Pause, resume, stop and the closing sequence go through it.
 // Each output is written under its part name and gets its final name only once the engine has
 // finalised it; a finished output is then checked against its job, and one that falls short
-// fails its row; when the source was cut short while it was read, the row's message says so
-// first. While the conversions run, the computer is kept from sleeping.
+// fails its row, as does one whose source shrank after the batch started (the message then
+// says so first). While the conversions run, the computer is kept from sleeping.
 // Every member is called on the user-interface thread; the engine's termination notices are
 // handed to that thread before they touch the list or the view.
 #pragma once
