@@ -167,33 +167,31 @@ struct TProgressSeen {
   bool modal = false, picture = false;
 };
 
-// Samples the progress window every few milliseconds while the batch runs; `whileShown` runs once
-// on the first sample taken while the window shows.
+// Samples the progress window every few milliseconds while the batch runs.
 class TProgressWatcher {
  public:
-  TProgressWatcher(app::TfrmProgress* window, std::function<void()> whileShown = nullptr)
-      : window_(window), whileShown_(std::move(whileShown)) {
+  explicit TProgressWatcher(app::TfrmProgress* window) : window_(window) {
     QObject::connect(&timer_, &QTimer::timeout, [this] { Sample(); });
     timer_.start(5);
   }
   TProgressSeen seen;
 
+  // What the labels hold now (also once the window has closed: the last report of a short file
+  // may come just before the batch's end closes it).
+  void Record() {
+    seen.files.insert(window_->findChild<QLabel*>("fileValue")->text().toStdString());
+    seen.progress.insert(window_->findChild<QLabel*>("progressValue")->text().toStdString());
+  }
+
  private:
   void Sample() {
     if (!window_->isVisible()) return;
     seen.modal = seen.modal || window_->isModal();
-    seen.files.insert(window_->findChild<QLabel*>("fileValue")->text().toStdString());
-    seen.progress.insert(window_->findChild<QLabel*>("progressValue")->text().toStdString());
+    Record();
     seen.fileBar.insert(window_->findChild<QProgressBar*>("fileBar")->value());
     seen.picture = seen.picture || !window_->PictureRect().isNull();
-    if (whileShown_) {
-      auto once = std::move(whileShown_);
-      whileShown_ = nullptr;
-      once();
-    }
   }
   app::TfrmProgress* window_;
-  std::function<void()> whileShown_;
   QTimer timer_;
 };
 
@@ -220,6 +218,7 @@ TEST(MainWindow, StartConvertsBothFilesWhileTheProgressWindowShowsThem) {
 
   TProgressWatcher watcher(rig.window->Progress());
   QTest::mouseClick(rig.window->StartButton(), Qt::LeftButton);  // returns when the batch is over
+  watcher.Record();
 
   EXPECT_FALSE(rig.window->Progress()->isVisible());
   EXPECT_TRUE(watcher.seen.modal);
