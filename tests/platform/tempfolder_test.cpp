@@ -67,9 +67,11 @@ TEST(TempFolder, RemovedWhenDoneAndAfterItsProcessWasKilled) {
   killed.Kill();
   EXPECT_TRUE(fs::exists(killed.path));  // nobody removes it until the next folder is made
   {
+    const TTempFolder held(prefix);  // one this process still uses
     const TTempFolder next(prefix);
     EXPECT_FALSE(fs::exists(killed.path));
     EXPECT_TRUE(fs::exists(living.path + "/settings.ini"));
+    EXPECT_TRUE(fs::exists(held.Path()));
     EXPECT_TRUE(fs::exists(next.Path()));
   }
   living.Kill();
