@@ -64,6 +64,13 @@ int MulDiv(int a, int b, int c) {
   return static_cast<int>(p >= 0 ? (p + c / 2) / c : -((-p + c / 2) / c));
 }
 
+// The canvas's resolution on an image, so that point sizes give the canvas's pixel sizes.
+void SetCanvasResolution(QImage& image) {
+  const int dotsPerMeter = MulDiv(kCanvasDpi, 10000, 254);
+  image.setDotsPerMeterX(dotsPerMeter);
+  image.setDotsPerMeterY(dotsPerMeter);
+}
+
 QFont MakeQFont(const TextFont& font) {
   QFont qfont(QString::fromStdString(font.Name));
   // Without an installed family of that name the font database's substitution gives the
@@ -98,9 +105,7 @@ media::TPictureArea TextArea(const std::string& text, const TextFont& font, int 
   EnsureGuiApplication();
   // Metrics at the canvas's resolution, as the text is drawn.
   QImage device(1, 1, QImage::Format_BGR888);
-  const int dotsPerMeter = MulDiv(kCanvasDpi, 10000, 254);
-  device.setDotsPerMeterX(dotsPerMeter);
-  device.setDotsPerMeterY(dotsPerMeter);
+  SetCanvasResolution(device);
   const QFont qfont = MakeQFont(font);
   const QFontMetrics metrics(qfont, &device);
   const QString line = QString::fromStdString(text);
@@ -119,9 +124,7 @@ void DrawTextOnBitmap(media::TBitmap& bitmap, const std::string& text, const Tex
   // with the same stride. The image only borrows the memory.
   QImage image(bitmap.Bits(), bitmap.Width(), bitmap.Height(), bitmap.Stride(),
                QImage::Format_BGR888);
-  const int dotsPerMeter = MulDiv(kCanvasDpi, 10000, 254);
-  image.setDotsPerMeterX(dotsPerMeter);
-  image.setDotsPerMeterY(dotsPerMeter);
+  SetCanvasResolution(image);
 
   QPainter painter(&image);
   painter.setFont(MakeQFont(font));

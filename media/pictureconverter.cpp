@@ -26,19 +26,6 @@ bool DirectPath(AVPixelFormat format, int width, int height) {
   return format == AV_PIX_FMT_YUV420P && width % 2 == 0 && height % 2 == 0;
 }
 
-// Levels cut to 0..255, looked up by level + kClipOffset: every sum the matrix forms, shifted
-// down, lies within -kClipOffset .. kClipOffset + 255 (no branch in the pixel loops).
-constexpr int kClipOffset = 384;
-struct TClipTable {
-  uint8_t level[2 * kClipOffset + 256];
-  TClipTable() {
-    for (int i = 0; i < 2 * kClipOffset + 256; ++i)
-      level[i] = static_cast<uint8_t>(std::clamp(i - kClipOffset, 0, 255));
-  }
-};
-const TClipTable kClipTable;
-const uint8_t* const kClip = kClipTable.level + kClipOffset;
-
 // The area grown to even edges and cut to the picture; the whole picture without one.
 TPictureArea EvenArea(const TPictureArea* area, int width, int height) {
   if (!area) return {0, 0, width, height};

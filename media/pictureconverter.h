@@ -1,10 +1,10 @@
 // TPictureConverter: turns decoded pictures of any pixel format into the 24-bit BGR TBitmap that
 // hooks, previews and snapshots use, and writes a (changed) bitmap back into a picture. It owns
 // the bitmap, a reusable aligned RGB buffer and the two cached scaler contexts (bicubic). Planar
-// 4:2:0 pictures of even size (what decoders give nearly always) take a direct path instead: the
-// standard-definition colour matrix at video levels, as the scaler uses for them, converted
-// straight between the planes and the bitmap in row bands over the machine's cores, and limited
-// to a part of the picture when the caller names one. One converter belongs to one thread at a
+// 4:2:0 pictures of even size (what decoders give nearly always) may be limited to a part of the
+// picture the caller names, are scaled straight into the bitmap when their rows allow it, and are
+// written back directly (the standard-definition colour matrix at video levels, as the scaler
+// uses for them) in row bands over the machine's cores. One converter belongs to one thread at a
 // time; the bitmap's canvas lock is held while it is written.
 #pragma once
 
