@@ -201,8 +201,10 @@ bool TBatchController::AddRowTask(int row, int code, const std::string& extensio
     taskSources_.push_back(identity);
     record.DestFile = output;
     fileRow.DestinationFile = std::filesystem::path(output).filename().string();
-    taskEffects_.push_back(options.CustomHook ? std::optional(EffectSettings(record))
-                                              : std::nullopt);
+    taskEffects_.push_back(
+        options.CustomHook
+            ? std::make_unique<const effects::FrameEffectSettings>(EffectSettings(record))
+            : nullptr);
     taken.insert(output);
     return true;
   } catch (const std::exception& error) {
@@ -380,7 +382,7 @@ void TBatchController::RunPostActions() {
 
 void TBatchController::HandleCustomHook(engine::THookInfo& info) const {
   if (info.TaskIndex < 0 || info.TaskIndex >= static_cast<int>(taskEffects_.size())) return;
-  const std::optional<effects::FrameEffectSettings>& effects = taskEffects_[info.TaskIndex];
+  const effects::FrameEffectSettings* effects = taskEffects_[info.TaskIndex].get();
   if (!effects || !info.Bitmap) return;
   std::lock_guard canvas(*info.Bitmap);
   effects::ApplyFrameEffects(*info.Bitmap, *effects);
@@ -388,7 +390,7 @@ void TBatchController::HandleCustomHook(engine::THookInfo& info) const {
 
 void TBatchController::HandleCustomHookArea(engine::THookAreaInfo& info) const {
   if (info.TaskIndex < 0 || info.TaskIndex >= static_cast<int>(taskEffects_.size())) return;
-  const std::optional<effects::FrameEffectSettings>& effects = taskEffects_[info.TaskIndex];
+  const effects::FrameEffectSettings* effects = taskEffects_[info.TaskIndex].get();
   if (!effects) return;
   // Watermarks alone change only their own part of the frame.
   if (const auto area = effects::MarkArea(*effects, info.Width, info.Height)) {

@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -156,9 +157,9 @@ class TBatchController {
   std::vector<std::optional<TFileIdentity>> taskSources_;
   std::string extension_;  // the outputs' extension, with its dot
   std::vector<TBatchFailure> failures_;
-  // The frame effects of each task, fixed when the batch starts; none for a task without a hook.
-  // Worker threads read it while the batch runs.
-  std::vector<std::optional<effects::FrameEffectSettings>> taskEffects_;
+  // The frame effects of each task, fixed when the batch starts; none for a task without a hook
+  // (most tasks of a long batch: kept out of line). Worker threads read it while the batch runs.
+  std::vector<std::unique_ptr<const effects::FrameEffectSettings>> taskEffects_;
   int endedTasks_ = 0;
   bool lastTaskFinished_ = false;
   media::TBitmap previewBitmap_;

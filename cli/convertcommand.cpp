@@ -324,7 +324,7 @@ void InstallStopSignals() {
 }  // namespace
 
 int RunConvert(const std::vector<std::string>& args) {
-  const TConvertOptions o = ParseConvertOptions(args);
+  TConvertOptions o = ParseConvertOptions(args);
   const TSettingsFiles files = ResolveSettingsFiles(o.settingsDir);
   const int code = o.profile.value_or(profiles::TSettings(files.settingsFile).FormatCode());
   if (!o.edits.MarkImageFile.empty()) {
@@ -381,10 +381,15 @@ int RunConvert(const std::vector<std::string>& args) {
                            const std::string& text) { view.Log(text); };
   }
 
-  std::vector<std::string> paths;
-  for (const std::string& file : o.files) paths.push_back(fs::absolute(file).lexically_normal());
   std::vector<batch::TSkippedFile> skipped;
-  list.AddFiles(paths, &skipped);
+  {
+    // The names given go once the list has them: a batch of many files keeps one copy.
+    std::vector<std::string> paths;
+    paths.reserve(o.files.size());
+    for (const std::string& file : o.files) paths.push_back(fs::absolute(file).lexically_normal());
+    std::vector<std::string>().swap(o.files);
+    list.AddFiles(paths, &skipped);
+  }
   for (const batch::TSkippedFile& file : skipped) {
     if (file.Reason == batch::kListedReason)
       std::fprintf(stderr, "kvc: %s: given more than once, converted once\n", file.Path.c_str());

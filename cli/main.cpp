@@ -2,6 +2,7 @@
 // converts files through the same batch the desktop program runs.
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -50,7 +51,9 @@ int main(int argc, char** argv) {
   }
   for (const TCommand& command : kCommands) {
     if (first != command.name) continue;
-    const std::vector<std::string> rest(args.begin() + 1, args.end());
+    std::vector<std::string> rest(std::make_move_iterator(args.begin() + 1),
+                                  std::make_move_iterator(args.end()));
+    args.resize(1);
     for (const std::string& arg : rest) {
       if (arg == "--") break;
       if (arg == "--help" || arg == "-h") {

@@ -30,6 +30,7 @@ struct TStreamInfo {
   int Year = -1;   // applied when > 0
   int Track = -1;  // applied when > 0
   std::string Title, Author, Copyright, Comment, Album, Genre;  // applied when not empty
+  bool operator==(const TStreamInfo&) const = default;
 };
 
 // One input of a task.
@@ -39,6 +40,7 @@ struct TInputOptions {
   int64_t StartTime = AV_NOPTS_VALUE;   // µs, "ss"
   int ProgramID = -1;                   // "programid", applied when >= 0
   std::string ExtOptions;               // further options, lines name=value
+  bool operator==(const TInputOptions&) const = default;
 };
 
 // One output of a task. Each field reaches the engine option in its comment when the condition
@@ -93,6 +95,7 @@ struct TOutputOptions {
   bool CustomHook = false;          // OnCustomHook is called for this task's frames
   bool Join = false;                // all inputs of the task are joined into this output
   std::string ExtOptions;           // further options, lines name=value
+  bool operator==(const TOutputOptions&) const = default;
 };
 
 // Reset a record to the defaults above.

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <mutex>
 #include <stdexcept>
 
 #include "engine/recordoptions.h"
@@ -112,62 +113,99 @@ void TFFmpeg::RemoveEmptyParkedFiles() {
 
 media::TAVProbe* TFFmpeg::InputProbe(int index) {
   if (index < 0 || index >= MAX_FILES) return nullptr;
+  // While the task waits its input is closed: the probe then reads the file on its own.
+  const bool parkedInput = parked_ && index < static_cast<int>(inputCalls_.size());
+  AVFormatContext* input = !parkedInput && index < InputCount() ? Input(index) : nullptr;
+  if (!parkedInput && !input) {
+    if (index < static_cast<int>(probes_.size()) && probes_[index])
+      probes_[index]->CloseFile();  // forget a context that is gone
+    return nullptr;
+  }
+  if (index >= static_cast<int>(probes_.size())) probes_.resize(index + 1);
   std::unique_ptr<media::TAVProbe>& probe = probes_[index];
-  if (parked_ && index < static_cast<int>(inputCalls_.size())) {
-    // The input is closed while the task waits: the probe reads the file on its own.
-    if (!probe) probe = std::make_unique<media::TAVProbe>();
+  if (!probe) probe = std::make_unique<media::TAVProbe>();
+  if (parkedInput) {
     if (!probe->FormatContext() &&
         !probe->LoadFile(inputCalls_[index].fileName, InputOptions(index).FileFormat))
       return nullptr;
-    return probe.get();
+  } else if (probe->FormatContext() != input) {
+    probe->AttachFormatContext(input);
   }
-  AVFormatContext* input = index < InputCount() ? Input(index) : nullptr;
-  if (!input) {
-    if (probe) probe->CloseFile();  // forget a context that is gone
-    return nullptr;
-  }
-  if (!probe) probe = std::make_unique<media::TAVProbe>();
-  if (probe->FormatContext() != input) probe->AttachFormatContext(input);
   return probe.get();
 }
 
 namespace {
 
-// Slot index of a record list that holds only the slots used so far; MAX_FILES slots in all.
+// Records equal but for their file name, shared between the tasks given them. Only the last
+// few distinct records are looked at: the rows of one batch get the same one.
 template <typename Record>
-Record& Slot(std::vector<Record>& records, int index) {
+std::shared_ptr<const Record> Shared(Record record) {
+  static std::mutex lock;
+  static std::vector<std::weak_ptr<const Record>> recent;
+  constexpr size_t kRecent = 8;
+  record.FileName.clear();
+  std::lock_guard guard(lock);
+  for (auto it = recent.begin(); it != recent.end();) {
+    if (std::shared_ptr<const Record> known = it->lock()) {
+      if (*known == record) return known;
+      ++it;
+    } else {
+      it = recent.erase(it);
+    }
+  }
+  auto shared = std::make_shared<const Record>(std::move(record));
+  if (recent.size() == kRecent) recent.erase(recent.begin());
+  recent.push_back(shared);
+  return shared;
+}
+
+void CheckSlot(int index) {
   if (index < 0 || index >= MAX_FILES)
     throw std::out_of_range("Slot index " + std::to_string(index) + " out of range");
+}
+
+// Slot index of a record list that holds only the slots used so far; MAX_FILES slots in all.
+template <typename Stored>
+Stored& Slot(std::vector<Stored>& records, int index) {
+  CheckSlot(index);
   if (index >= static_cast<int>(records.size())) records.resize(index + 1);
   return records[index];
 }
 
-template <typename Record>
-const Record& SlotOrDefault(const std::vector<Record>& records, int index) {
-  static const Record defaults{};
-  if (index < 0 || index >= MAX_FILES)
-    throw std::out_of_range("Slot index " + std::to_string(index) + " out of range");
-  return index < static_cast<int>(records.size()) ? records[index] : defaults;
+template <typename Record, typename Stored>
+Record Read(const std::vector<Stored>& records, int index) {
+  CheckSlot(index);
+  if (index >= static_cast<int>(records.size()) || !records[index].shared) return Record{};
+  Record record = *records[index].shared;
+  record.FileName = records[index].fileName;
+  return record;
+}
+
+template <typename Record, typename Stored>
+void Store(std::vector<Stored>& records, int index, const Record& record) {
+  Stored& slot = Slot(records, index);
+  slot.fileName = record.FileName;
+  slot.shared = Shared(record);
 }
 
 }  // namespace
 
-const TInputOptions& TFFmpeg::InputOptions(int index) const {
-  return SlotOrDefault(inputOptions_, index);
+TInputOptions TFFmpeg::InputOptions(int index) const {
+  return Read<TInputOptions>(inputOptions_, index);
 }
 
-const TOutputOptions& TFFmpeg::OutputOptions(int index) const {
-  return SlotOrDefault(outputOptions_, index);
+TOutputOptions TFFmpeg::OutputOptions(int index) const {
+  return Read<TOutputOptions>(outputOptions_, index);
 }
 
 void TFFmpeg::StoreInputOptions(int index, const TInputOptions& options) {
-  Slot(inputOptions_, index) = options;
+  Store(inputOptions_, index, options);
 }
 
 void TFFmpeg::StoreOutputOptions(int index, const TOutputOptions& options) {
-  Slot(outputOptions_, index) = options;
+  Store(outputOptions_, index, options);
 }
 
-void TFFmpeg::ResetOutputOptions(int index) { InitOutputOptions(Slot(outputOptions_, index)); }
+void TFFmpeg::ResetOutputOptions(int index) { Slot(outputOptions_, index) = {}; }
 
 }  // namespace engine

@@ -7,7 +7,6 @@
 // Used on the user-interface thread while the task does not run.
 #pragma once
 
-#include <array>
 #include <memory>
 #include <string>
 #include <vector>
@@ -48,8 +47,8 @@ class TFFmpeg : public TCustomFFmpeg {
   // The stored copies of the records given for input and output slot index (0 .. MAX_FILES-1;
   // a slot given no record reads as the record's defaults). Out-of-range indexes throw
   // std::out_of_range.
-  const TInputOptions& InputOptions(int index) const;
-  const TOutputOptions& OutputOptions(int index) const;
+  TInputOptions InputOptions(int index) const;
+  TOutputOptions OutputOptions(int index) const;
   void StoreInputOptions(int index, const TInputOptions& options);
   void StoreOutputOptions(int index, const TOutputOptions& options);
   // Back to the record's defaults.
@@ -73,10 +72,18 @@ class TFFmpeg : public TCustomFFmpeg {
   // The output files a parked task created: still empty when the task goes without running,
   // they are deleted, as a released output that stayed empty is.
   std::vector<std::string> parkedFiles_;
-  std::array<std::unique_ptr<media::TAVProbe>, MAX_FILES> probes_;
+  std::vector<std::unique_ptr<media::TAVProbe>> probes_;  // the inputs probed so far
+  // A stored record: its file name, and the rest shared with every task given an equal one (the
+  // rows of a batch get the same profile options), so that a long list of waiting tasks holds
+  // one copy of it. A slot given no record has no shared part and reads as the defaults.
+  template <typename Record>
+  struct TStoredRecord {
+    std::string fileName;
+    std::shared_ptr<const Record> shared;
+  };
   // Only the slots used so far: a waiting task is small.
-  std::vector<TInputOptions> inputOptions_;
-  std::vector<TOutputOptions> outputOptions_;
+  std::vector<TStoredRecord<TInputOptions>> inputOptions_;
+  std::vector<TStoredRecord<TOutputOptions>> outputOptions_;
 };
 
 }  // namespace engine

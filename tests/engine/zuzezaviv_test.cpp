@@ -20,6 +20,7 @@
 #include "engine/recordoptions.h"
 #include "platform/event.h"
 #include "platform/mainthread.h"
+#include "tests/support/ffprobe.h"
 #include "tests/support/testdirs.h"
 
 using namespace engine;
@@ -603,6 +604,33 @@ TEST_F(Component, WaitingTasksHoldNoFilesAndStillAnswerAndRun) {
   EXPECT_FALSE(std::filesystem::exists(dir.File("out30.mkv")));
   c.ClearTasks();
   EXPECT_LE(OpenDescriptors(), before + 2);
+}
+
+TEST_F(Component, WaitingTasksRunWithTheirOwnRecords) {
+  // Eight tasks whose records are equal but for their names, and for the picture size and the
+  // start in every other one: each waiting task is set up again with its own.
+  constexpr int kTasks = 8;
+  for (int i = 0; i < kTasks; ++i) {
+    TInputOptions input;
+    if (i % 2) input.StartTime = 1'000'000;
+    TOutputOptions output;
+    InitOutputOptions(output);
+    output.VideoCodec = "mpeg4";
+    output.FrameSize = i % 2 ? "96x64" : "64x48";
+    ASSERT_EQ(c.AddTask(Fixture("av.mp4"), &input), i) << c.LastErrMsg;
+    ASSERT_TRUE(c.SetOutputFile(i, dir.File("out" + std::to_string(i) + ".mp4"), &output))
+        << c.LastErrMsg;
+  }
+  c.StartTask(0);
+  for (int i = 0; i < kTasks; ++i) {
+    SCOPED_TRACE(i);
+    const testsupport::FFprobe probe(dir.File("out" + std::to_string(i) + ".mp4"));
+    ASSERT_TRUE(probe.Ok()) << probe.Errors();
+    ASSERT_EQ(probe.StreamCount("video"), 1u);
+    const size_t video = probe.CodecType(0) == "video" ? 0 : 1;
+    EXPECT_EQ(probe.Width(video), i % 2 ? 96 : 64);
+    EXPECT_NEAR(probe.Duration(), i % 2 ? 1.0 : 2.0, 0.15);
+  }
 }
 
 TEST_F(Component, AWaitingTaskClearedUnrunLeavesNoEmptyOutput) {
