@@ -1,7 +1,7 @@
 // TFFmpeg: the task the engine component creates. Besides the task core it keeps, per input, a
-// probe bound to the opened input (created on demand, never owning the input) and a copy of the
-// input's option record, and per output a copy of the output's option record, for as long as the
-// task lives. A task waiting in a long list can be parked: it lets go of its open files and
+// probe bound to the opened input (created on demand, never owning the input) and the input's
+// option record, and per output the output's option record, for as long as the task lives (the
+// records' contents shared with other tasks given equal ones, file names apart). A task waiting in a long list can be parked: it lets go of its open files and
 // everything built on them, keeping how they were set up, and sets them up again when it runs,
 // so that what a list of waiting tasks costs does not grow with the files it names.
 // Used on the user-interface thread while the task does not run.
