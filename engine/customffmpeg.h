@@ -43,8 +43,8 @@ class TCustomFFmpeg : public media::TFFBaseComponent {
 
   // ---- Option state and options (optionparser.cpp) ----------------------------------------
 
-  // The option state exists except while a waiting task is parked (ReleaseState); Verbose and
-  // SetVerbose work either way.
+  // The option state exists except while a waiting task is parked and once a run has ended
+  // (ReleaseState); Verbose and SetVerbose work either way.
   TOptionState& State() { return *state_; }
   const TOptionState& State() const { return *state_; }
   media::TOptionStore& GenericOptions() { return *genericOptions_; }
@@ -53,8 +53,8 @@ class TCustomFFmpeg : public media::TFFBaseComponent {
   // the current scaler flags, state flags cleared, expected output length -1. Releases inputs and
   // outputs first (ReleaseAll). Needs the engine's libraries loaded.
   void ResetState();
-  // Frees the option state and the generic option store of a task that waits with nothing open,
-  // so that a long queue of tasks stays small; ResetState makes them again.
+  // Frees the option state and the generic option store of a task that waits with nothing open
+  // or has run, so that a long list of tasks stays small; ResetState makes them again.
   void ReleaseState();
 
   // Applies one option by name (no leading "-"). Throws FFmpegException for refused values (and

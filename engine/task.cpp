@@ -202,6 +202,9 @@ void TCustomFFmpeg::Run() {
       fail);
   Guarded([this] { CloseRunCodecs(); }, fail);
   Guarded([this] { ReleaseAll(); }, fail);
+  // A task runs once: its option state is not needed again, and a long batch keeps every task
+  // that has run until the list is cleared.
+  Guarded([this] { ReleaseState(); }, fail);
   // A run frees many large buffers among small blocks that live on (the list's rows, the next
   // tasks' records): handing the free pages back keeps a long batch at the size of one run.
   ::malloc_trim(0);
