@@ -97,6 +97,12 @@ bool TBatchController::Start(int maxRunning) {
   extension_ = OutputExtension(formatFile_, code);
   const std::string zoom = ProfileZoom(settingsFile_, code);
 
+  const size_t rows = static_cast<size_t>(list_.CheckedCount());
+  taskMap_.reserve(rows);
+  taskOutputs_.reserve(rows);
+  taskExpected_.reserve(rows);
+  taskSources_.reserve(rows);
+  taskEffects_.reserve(rows);
   std::set<std::string> taken;
   for (int row = 0; row < list_.RowCount(); ++row) {
     if (!list_.Row(row).Checked) continue;

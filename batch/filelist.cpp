@@ -57,6 +57,8 @@ int TFileList::AddFiles(const std::vector<std::string>& paths,
   std::set<std::string> taken;
   for (const TFileRow& row : rows_) taken.insert(row.Record->DestFile);
 
+  // Room for every file at once: a list grown by doubling would hold up to twice its rows.
+  rows_.reserve(rows_.size() + paths.size());
   int added = 0;
   for (size_t i = 0; i < paths.size(); ++i) {
     const std::string& path = paths[i];
