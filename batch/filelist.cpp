@@ -4,6 +4,7 @@
 #include <set>
 #include <stdexcept>
 #include <system_error>
+#include <unordered_set>
 
 #include "batch/outputnames.h"
 #include "platform/paths.h"
@@ -55,7 +56,11 @@ int TFileList::AddFiles(const std::vector<std::string>& paths,
   // The names already shown for earlier rows, so that the column shows what a batch of all
   // rows would write.
   std::set<std::string> taken;
-  for (const TFileRow& row : rows_) taken.insert(row.Record->DestFile);
+  std::unordered_set<std::string> listed;
+  for (const TFileRow& row : rows_) {
+    taken.insert(row.Record->DestFile);
+    listed.insert(row.Caption);
+  }
 
   // Room for every file at once: a list grown by doubling would hold up to twice its rows.
   rows_.reserve(rows_.size() + paths.size());
@@ -66,9 +71,7 @@ int TFileList::AddFiles(const std::vector<std::string>& paths,
       skip(path, kFolderReason);
       continue;
     }
-    bool known = false;
-    for (const TFileRow& row : rows_) known = known || row.Caption == path;
-    if (known) {
+    if (listed.count(path)) {
       skip(path, kListedReason);
       continue;
     }
@@ -99,6 +102,7 @@ int TFileList::AddFiles(const std::vector<std::string>& paths,
     row.Record->Zoom = zoom;
     if (probe && identity) row.Facts = FactsOf(*probe, *identity);
     rows_.push_back(std::move(row));
+    listed.insert(path);
     taken.insert(dest);
     ++added;
     engine_.ClearTasks();
