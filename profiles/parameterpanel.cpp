@@ -1,8 +1,13 @@
 #include "profiles/parameterpanel.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <iterator>
+#include <map>
+#include <mutex>
+#include <tuple>
 #include <utility>
 
 #include "platform/inifile.h"
@@ -225,18 +230,40 @@ void StoreProfileDefaults(const std::string& settingsFile, const std::string& fo
 
 namespace {
 
+using TProfileValues = std::vector<std::pair<std::string, std::string>>;
+
 // The keys and values StoreProfileDefaults would store for the profile, in the order it stores
 // them, worked out on a throw-away settings file.
-std::vector<std::pair<std::string, std::string>> ProfileDefaultValues(
-    const std::string& formatFile, int code) {
+TProfileValues WorkOutProfileDefaults(const std::string& formatFile, int code) {
   const platform::TTempFolder folder;
   const std::string file = folder.Path() + "/" + kSettingsFileName;
   StoreProfileDefaults(file, formatFile, code);
   const TIniFile defaults(file);
   const std::string section = FormatInfoSection(code);
-  std::vector<std::pair<std::string, std::string>> values;
+  TProfileValues values;
   for (const std::string& key : defaults.ReadSection(section))
     values.emplace_back(key, defaults.ReadString(section, key, ""));
+  return values;
+}
+
+// The same, remembered: they depend on the format file alone, so they are worked out once per
+// profile while that file stays as it is (its size and modification time).
+TProfileValues ProfileDefaultValues(const std::string& formatFile, int code) {
+  struct stat info {};
+  if (::stat(formatFile.c_str(), &info) != 0) return WorkOutProfileDefaults(formatFile, code);
+  using TKey = std::tuple<std::string, int, int64_t, int64_t, int64_t>;
+  const TKey key{formatFile, code, static_cast<int64_t>(info.st_size),
+                 static_cast<int64_t>(info.st_mtim.tv_sec),
+                 static_cast<int64_t>(info.st_mtim.tv_nsec)};
+  static std::mutex lock;
+  static std::map<TKey, TProfileValues> known;
+  {
+    std::lock_guard guard(lock);
+    if (const auto found = known.find(key); found != known.end()) return found->second;
+  }
+  TProfileValues values = WorkOutProfileDefaults(formatFile, code);
+  std::lock_guard guard(lock);
+  known.emplace(key, values);
   return values;
 }
 
@@ -244,8 +271,7 @@ std::vector<std::pair<std::string, std::string>> ProfileDefaultValues(
 
 bool EnsureProfileValues(const std::string& settingsFile, const std::string& formatFile,
                          int code) {
-  const std::vector<std::pair<std::string, std::string>> defaults =
-      ProfileDefaultValues(formatFile, code);
+  const TProfileValues defaults = ProfileDefaultValues(formatFile, code);
   const std::string section = FormatInfoSection(code);
   bool stored = false;
   TIniFile(settingsFile).Update([&](platform::TIniDocument& doc) {

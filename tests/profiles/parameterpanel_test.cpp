@@ -508,4 +508,17 @@ TEST_F(ParameterPanelTest, MissingValuesGetTheProfilesDefaultsAndStoredOnesStay)
   EXPECT_TRUE(prompt_.Shown().empty());
 }
 
+TEST_F(ParameterPanelTest, DefaultsFollowAFormatFileEditedMeanwhile) {
+  EXPECT_TRUE(profiles::EnsureProfileValues(settingsPath_, formatPath_, kVideo));
+  EXPECT_EQ(Stored("paraVideoSize"), "640x480");
+  // The format file changes while the program runs: a profile set up afterwards takes the new
+  // default, not the one worked out before.
+  std::string edited = kFormat;
+  edited.replace(edited.find("iVideoSize=1"), 12, "iVideoSize=0");
+  WriteText(formatPath_, edited + "; edited\n");
+  WriteText(settingsPath_, "");
+  EXPECT_TRUE(profiles::EnsureProfileValues(settingsPath_, formatPath_, kVideo));
+  EXPECT_EQ(Stored("paraVideoSize"), "320x240");
+}
+
 }  // namespace
