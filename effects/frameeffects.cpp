@@ -7,6 +7,7 @@
 #include <numbers>
 #include <vector>
 
+#include "effects/leveltable.h"
 #include "effects/overlaycache.h"
 #include "media/parallelrows.h"
 
@@ -91,8 +92,7 @@ void ColorAdjustPass(media::TBitmap& frame, int brightness, int contrast, int sa
   for (int i = 0; i < 256; ++i) sameMix = sameMix && weight[i] - i == weight[0];
   if (sameMix) {
     ForEachRow(frame, [&levelTable](uint8_t* p, int width) {
-      uint8_t* const end = p + static_cast<size_t>(width) * 3;
-      for (; p != end; ++p) *p = levelTable[*p];
+      ApplyLevelTable(p, static_cast<size_t>(width) * 3, levelTable);
     });
     return;
   }
@@ -138,8 +138,7 @@ void ApplyExposure(media::TBitmap& frame, float exposure) {
   uint8_t curve[256];
   BuildExposureCurve(exposure, curve);
   ForEachRow(frame, [&curve](uint8_t* p, int width) {
-    uint8_t* const end = p + static_cast<size_t>(width) * 3;
-    for (; p != end; ++p) *p = curve[*p];
+    ApplyLevelTable(p, static_cast<size_t>(width) * 3, curve);
   });
 }
 

@@ -6,6 +6,7 @@
 
 #include "media/ffapi.h"
 #include "media/parallelrows.h"
+#include "media/yuv420rows.h"
 
 namespace media {
 namespace {
@@ -19,8 +20,8 @@ void FreeScaler(SwsContext*& ctx) {
 }
 
 // ---- The direct path for planar 4:2:0 pictures ----
-// Standard-definition colour matrix at video levels (luma 16..235, chroma 16..240), 8-bit
-// fixed point, the matrix the scaler applies to these pictures when they name none.
+// Written back with the standard-definition colour matrix at video levels (yuv420rows.h), the
+// matrix the scaler applies to these pictures when they name none.
 
 bool DirectPath(AVPixelFormat format, int width, int height) {
   return format == AV_PIX_FMT_YUV420P && width % 2 == 0 && height % 2 == 0;
@@ -41,31 +42,13 @@ TPictureArea EvenArea(const TPictureArea* area, int width, int height) {
 // helper thread.
 constexpr int kMinBandRows = 64;
 
-// One pair of rows: four luma samples per 2x2 block, and chroma from the block's mean.
-void RowPairToYuv420(
-    const uint8_t* __restrict in0, const uint8_t* __restrict in1, uint8_t* __restrict y0,
-    uint8_t* __restrict y1, uint8_t* __restrict pu, uint8_t* __restrict pv, int pairs) {
-  for (int i = 0; i < pairs; ++i) {
-    const uint8_t* p = in0 + 6 * i;
-    const uint8_t* q = in1 + 6 * i;
-    y0[2 * i] = static_cast<uint8_t>(((66 * p[2] + 129 * p[1] + 25 * p[0] + 128) >> 8) + 16);
-    y0[2 * i + 1] = static_cast<uint8_t>(((66 * p[5] + 129 * p[4] + 25 * p[3] + 128) >> 8) + 16);
-    y1[2 * i] = static_cast<uint8_t>(((66 * q[2] + 129 * q[1] + 25 * q[0] + 128) >> 8) + 16);
-    y1[2 * i + 1] = static_cast<uint8_t>(((66 * q[5] + 129 * q[4] + 25 * q[3] + 128) >> 8) + 16);
-    const int b = p[0] + p[3] + q[0] + q[3];
-    const int g = p[1] + p[4] + q[1] + q[4];
-    const int r = p[2] + p[5] + q[2] + q[5];
-    pu[i] = static_cast<uint8_t>(((-38 * r - 74 * g + 112 * b + 512) >> 10) + 128);
-    pv[i] = static_cast<uint8_t>(((112 * r - 94 * g - 18 * b + 512) >> 10) + 128);
-  }
-}
-
 void BitmapToYuv420(const TBitmap& bitmap, uint8_t* const data[4], const int linesize[4],
                     const TPictureArea& a) {
+  const TRowPairToYuv420 rowPair = RowPairToYuv420();
   ForEachRowBand(a.height, kMinBandRows, 2, [&](int first, int count) {
     for (int row = a.y + first; row < a.y + first + count; row += 2) {
       uint8_t* y0 = data[0] + static_cast<ptrdiff_t>(row) * linesize[0] + a.x;
-      RowPairToYuv420(bitmap.ScanLine(row) + a.x * 3, bitmap.ScanLine(row + 1) + a.x * 3, y0,
+      rowPair(bitmap.ScanLine(row) + a.x * 3, bitmap.ScanLine(row + 1) + a.x * 3, y0,
                       y0 + linesize[0],
                       data[1] + static_cast<ptrdiff_t>(row / 2) * linesize[1] + a.x / 2,
                       data[2] + static_cast<ptrdiff_t>(row / 2) * linesize[2] + a.x / 2,
