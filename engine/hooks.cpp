@@ -4,6 +4,7 @@
 // previewer window), rate-limited.
 #include <exception>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/framehooks.h"
@@ -27,23 +28,23 @@ void TTranscoder::PreProcessFrame(TInputStream& ist) {
   const bool hook = static_cast<bool>(task_.HookCallback);
   const bool plugins = s_.usingVhook && !task_.frameHooks_.Empty();
   if (!hook && !plugins) return;
-  // The decoder may still use the picture's memory: the hooks work on a picture of the run's own
-  // (a deinterlaced or turned one already is, and then nothing is copied).
+  if (hook) {
+    CustomHook(ist);  // makes the picture its own as it needs
+    return;
+  }
+  // The decoder may still use the picture's memory: the plug-ins work on a picture of the run's
+  // own (a deinterlaced or turned one already is, and then nothing is copied).
   if (ff::av_frame_make_writable(ist.frame) < 0) {
     task_.Log(media::llError, "hook buf malloc error.");
     return;
   }
   AVFrame* frame = ist.frame;
-  if (hook) {
-    CustomHook(ist);
-  } else if (plugins) {
-    VCFrameHookPicture picture{};
-    for (int i = 0; i < 4; ++i) {
-      picture.data[i] = frame->data[i];
-      picture.linesize[i] = frame->linesize[i];
-    }
-    task_.frameHooks_.Process(picture, frame->format, frame->width, frame->height, ist.pts);
+  VCFrameHookPicture picture{};
+  for (int i = 0; i < 4; ++i) {
+    picture.data[i] = frame->data[i];
+    picture.linesize[i] = frame->linesize[i];
   }
+  task_.frameHooks_.Process(picture, frame->format, frame->width, frame->height, ist.pts);
 }
 
 // The media library's deinterlacer; false leaves the picture as it was.
@@ -151,11 +152,40 @@ const media::TPictureArea* TTranscoder::HookArea(int width, int height) {
   return hookArea_ ? &*hookArea_ : nullptr;
 }
 
+AVFrame* TTranscoder::HookPicture(const AVFrame* like) {
+  if (!hookPicture_ && !(hookPicture_ = ff::av_frame_alloc())) return nullptr;
+  AVFrame* picture = hookPicture_;
+  if (picture->buf[0] && !(picture->format == like->format && picture->width == like->width &&
+                           picture->height == like->height && ff::av_frame_is_writable(picture)))
+    ff::av_frame_unref(picture);
+  if (!picture->buf[0]) {
+    picture->format = like->format;
+    picture->width = like->width;
+    picture->height = like->height;
+    if (ff::av_frame_get_buffer(picture, 0) < 0) {
+      ff::av_frame_unref(picture);
+      return nullptr;
+    }
+  }
+  return picture;
+}
+
 void TTranscoder::CustomHook(TInputStream& ist) {
   AVFrame* frame = ist.frame;
   const auto format = static_cast<AVPixelFormat>(frame->format);
   // A hook that reaches only a part of the frame (a watermark) has only that part converted.
   const media::TPictureArea* area = HookArea(frame->width, frame->height);
+  // The decoder may still use the picture's memory. When the bitmap is written back over all of
+  // it, the bitmap is made from the decoder's picture and written into buffers of the run's own,
+  // which then take the place of the decoder's: no copy of the picture is made. Otherwise the
+  // picture becomes the run's own first (a deinterlaced or turned one already is).
+  const bool freshBuffers =
+      !ff::av_frame_is_writable(frame) && frame->nb_extended_buf == 0 &&
+      media::BitmapWritesWholePicture(format, frame->height, frame->width, area);
+  if (!freshBuffers && ff::av_frame_make_writable(frame) < 0) {
+    task_.Log(media::llError, "hook buf malloc error.");
+    return;
+  }
   if (!media::PictureToBitmap(hookConverter_, ConstPlanes(frame), frame->linesize, format,
                               frame->height, frame->width, area)) {
     task_.Log(media::llError, "Cannot initialize the toRGB conversion context");
@@ -172,10 +202,31 @@ void TTranscoder::CustomHook(TInputStream& ist) {
     task_.Log(media::llError, "Error occurs OnCustomHook: unknown error");
     update = false;
   }
-  if (update && !media::BitmapToPicture(hookConverter_, frame->data, frame->linesize, format,
+  AVFrame* target = frame;
+  if (update && freshBuffers) {
+    target = HookPicture(frame);
+    if (!target || (!hookSwap_ && !(hookSwap_ = ff::av_frame_alloc()))) {
+      task_.Log(media::llError, "hook buf malloc error.");
+      update = false;
+    }
+  }
+  if (update && !media::BitmapToPicture(hookConverter_, target->data, target->linesize, format,
                                         frame->height, frame->width, area)) {
     task_.Log(media::llError, "Cannot initialize the fromRGB conversion context");
     SwitchHookOff();
+  } else if (update && target != frame) {
+    // The frame keeps its times and properties and takes a reference to the written buffers in
+    // place of the decoder's, which are released.
+    if (ff::av_frame_ref(hookSwap_, target) < 0) {
+      task_.Log(media::llError, "hook buf malloc error.");
+    } else {
+      for (int i = 0; i < AV_NUM_DATA_POINTERS; ++i) {
+        std::swap(frame->buf[i], hookSwap_->buf[i]);
+        std::swap(frame->data[i], hookSwap_->data[i]);
+        std::swap(frame->linesize[i], hookSwap_->linesize[i]);
+      }
+      ff::av_frame_unref(hookSwap_);
+    }
   }
   if (stopHook) SwitchHookOff();
 }

@@ -165,4 +165,11 @@ bool BitmapToPicture(TPictureConverter& converter, uint8_t* const data[4], const
                        data, linesize) > 0;
 }
 
+bool BitmapWritesWholePicture(AVPixelFormat format, int height, int width,
+                              const TPictureArea* area) {
+  if (!area || !DirectPath(format, width, height)) return true;
+  const TPictureArea part = EvenArea(area, width, height);
+  return part.x == 0 && part.y == 0 && part.width == width && part.height == height;
+}
+
 }  // namespace media

@@ -75,4 +75,9 @@ bool BitmapToPicture(TPictureConverter& converter, uint8_t* const data[4], const
                      AVPixelFormat format, int height, int width,
                      const TPictureArea* area = nullptr);
 
+// True when BitmapToPicture with these arguments writes every sample of the picture (everything
+// but a part of a planar 4:2:0 picture): the picture's earlier content then does not matter.
+bool BitmapWritesWholePicture(AVPixelFormat format, int height, int width,
+                              const TPictureArea* area = nullptr);
+
 }  // namespace media
