@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <exception>
 #include <filesystem>
+#include <memory>
 #include <mutex>
 
 #include "batch/outputnames.h"
@@ -383,7 +384,8 @@ void TBatchController::HandleCustomHook(engine::THookInfo& info) const {
   const std::optional<effects::FrameEffectSettings>& effects = taskEffects_[info.TaskIndex];
   if (!effects || !info.Bitmap) return;
   std::lock_guard canvas(*info.Bitmap);
-  effects::ApplyFrameEffects(*info.Bitmap, *effects);
+  // Colour steps that come first ran on the rows as the bitmap was made (HandleCustomHookArea).
+  effects::ApplyFrameEffects(*info.Bitmap, *effects, effects::ColourStepsComeFirst(*effects));
 }
 
 void TBatchController::HandleCustomHookArea(engine::THookAreaInfo& info) const {
@@ -394,6 +396,13 @@ void TBatchController::HandleCustomHookArea(engine::THookAreaInfo& info) const {
   if (const auto area = effects::MarkArea(*effects, info.Width, info.Height)) {
     info.Whole = false;
     info.Area = *area;
+  }
+  // Colour steps that come first run on each band of rows as soon as it is converted.
+  if (effects::ColourStepsComeFirst(*effects)) {
+    auto steps = std::make_shared<const effects::TColourSteps>(*effects);
+    info.RowsPass = [steps](media::TBitmap& bitmap, int firstRow, int rowCount) {
+      steps->ApplyToRows(bitmap, firstRow, rowCount);
+    };
   }
 }
 

@@ -12,6 +12,7 @@ extern "C" {
 }
 
 #include "media/bitmap.h"
+#include "media/pictureconverter.h"
 
 namespace engine {
 
@@ -111,12 +112,16 @@ struct THookInfo {
 
 // What the per-frame hook reaches, asked before the first frame of each picture size of a task.
 // A handler that clears Whole and names Area promises that the hook reads and changes only that
-// part of the bitmap: then only that part is converted for it and written back.
+// part of the bitmap: then only that part is converted for it and written back. A handler that
+// sets RowsPass has it run on the bitmap's converted rows band by band as each frame of the size
+// is converted (in several threads at once), before the per-frame hook gets the bitmap: work that
+// changes each row on its own is then done while the rows are fresh in the cache.
 struct THookAreaInfo {
   int TaskIndex = 0;
-  int Width = 0, Height = 0;  // the decoded frame
-  bool Whole = true;          // out
-  media::TPictureArea Area;   // out, when Whole is false
+  int Width = 0, Height = 0;         // the decoded frame
+  bool Whole = true;                 // out
+  media::TPictureArea Area;          // out, when Whole is false
+  media::TBitmapRowsPass RowsPass;   // out, optional
 };
 
 struct TPreviewInfo {

@@ -144,7 +144,9 @@ const media::TPictureArea* TTranscoder::HookArea(int width, int height) {
     hookAreaWidth_ = width;
     hookAreaHeight_ = height;
     media::TPictureArea area;
-    if (task_.HookAreaCallback && task_.HookAreaCallback(&task_, width, height, area))
+    hookRowsPass_ = nullptr;
+    if (task_.HookAreaCallback &&
+        task_.HookAreaCallback(&task_, width, height, area, hookRowsPass_))
       hookArea_ = area;
     else
       hookArea_.reset();
@@ -187,7 +189,7 @@ void TTranscoder::CustomHook(TInputStream& ist) {
     return;
   }
   if (!media::PictureToBitmap(hookConverter_, ConstPlanes(frame), frame->linesize, format,
-                              frame->height, frame->width, area)) {
+                              frame->height, frame->width, area, &hookRowsPass_)) {
     task_.Log(media::llError, "Cannot initialize the toRGB conversion context");
     SwitchHookOff();
     return;

@@ -1,6 +1,7 @@
 #include "media/pictureconverter.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <mutex>
 
@@ -41,6 +42,8 @@ TPictureArea EvenArea(const TPictureArea* area, int width, int height) {
 // Rows are handled in pairs (one chroma row each); bands of at least this many rows are worth a
 // helper thread.
 constexpr int kMinBandRows = 64;
+// Rows converted at a time before a rows pass runs over them (even, for the chroma rows).
+constexpr int kSliceRows = 16;
 
 void BitmapToYuv420(const TBitmap& bitmap, uint8_t* const data[4], const int linesize[4],
                     const TPictureArea& a) {
@@ -75,6 +78,8 @@ void TPictureConverter::Reset() {
   std::memset(rgbLinesize_, 0, sizeof rgbLinesize_);
   FreeScaler(toRGB_);
   FreeScaler(fromRGB_);
+  for (SwsContext*& ctx : bandToRGB_) FreeScaler(ctx);
+  bandToRGB_.clear();
 }
 
 bool TPictureConverter::PrepareRGB(int width, int height) {
@@ -91,7 +96,7 @@ bool TPictureConverter::PrepareRGB(int width, int height) {
 
 bool PictureToBitmap(TPictureConverter& converter, const uint8_t* const data[4],
                      const int linesize[4], AVPixelFormat format, int height, int width,
-                     const TPictureArea* area) {
+                     const TPictureArea* area, const TBitmapRowsPass* pass) {
   if (width <= 0 || height <= 0) return false;
   if (!converter.bitmap_) converter.bitmap_ = std::make_unique<TBitmap>();
   TBitmap& bitmap = *converter.bitmap_;
@@ -108,23 +113,62 @@ bool PictureToBitmap(TPictureConverter& converter, const uint8_t* const data[4],
     for (int p = 1; p <= 2; ++p)
       planes[p] += static_cast<ptrdiff_t>(part.y / 2) * linesize[p] + part.x / 2;
   }
+  // The pass over the converted rows, for the paths that convert them in one go.
+  const auto passOver = [&](const TPictureArea& rows) {
+    if (pass && *pass)
+      ForEachRowBand(rows.height, kMinBandRows, 1,
+                     [&](int first, int count) { (*pass)(bitmap, rows.y + first, count); });
+    return true;
+  };
   if (format == TPictureConverter::kTargetFormat && width % 2 == 0 && height % 2 == 0 &&
       linesize[0] == bitmap.Stride()) {
     std::memcpy(bitmap.Bits(), data[0], bitmap.ByteSize());
-    return true;
+    return passOver(part);
+  }
+  // A whole 4:2:0 picture whose width is a multiple of 16 goes straight into the bitmap: its rows
+  // are then unpadded and aligned as the scaler's vector code wants, and that code writes whole
+  // blocks of 16 pixels, never past a row. It is converted in row bands of even height, each by
+  // a scaler of its own as a picture of its own (the conversion keeps to pairs of rows, so the
+  // pixels are those of one conversion of the whole), and each band goes through the pass at once.
+  if (DirectPath(format, width, height) && part.width == width && width % 16 == 0) {
+    const std::vector<TRowBand> bands = RowBands(height, kMinBandRows, 2);
+    std::vector<SwsContext*>& scalers = converter.bandToRGB_;
+    if (scalers.size() < bands.size()) scalers.resize(bands.size(), nullptr);
+    for (size_t i = 0; i < bands.size(); ++i) {
+      scalers[i] = ff::sws_getCachedContext(scalers[i], width, bands[i].count, format, width,
+                                            bands[i].count, TPictureConverter::kTargetFormat,
+                                            SWS_BICUBIC, nullptr, nullptr, nullptr);
+      if (!scalers[i]) return false;
+    }
+    // A band is fed to its scaler in slices of a few rows, top to bottom, each passed at once
+    // while it is still in the cache.
+    const int sliceRows = pass && *pass ? kSliceRows : height;
+    std::atomic<bool> ok{true};
+    ForEachRowBand(height, kMinBandRows, 2, [&](int first, int count) {
+      size_t i = 0;
+      while (bands[i].first != first) ++i;
+      uint8_t* rows[4] = {bitmap.ScanLine(first)};
+      const int stride[4] = {bitmap.Stride()};
+      for (int y = 0; y < count && ok; y += sliceRows) {
+        const int sliceHeight = std::min(sliceRows, count - y);
+        const int top = first + y;
+        const uint8_t* slice[4] = {planes[0] + static_cast<ptrdiff_t>(top) * linesize[0],
+                                   planes[1] + static_cast<ptrdiff_t>(top / 2) * linesize[1],
+                                   planes[2] + static_cast<ptrdiff_t>(top / 2) * linesize[2],
+                                   nullptr};
+        if (ff::sws_scale(scalers[i], slice, linesize, y, sliceHeight, rows, stride) <= 0) {
+          ok = false;
+          return;
+        }
+        if (pass && *pass) (*pass)(bitmap, top, sliceHeight);
+      }
+    });
+    return ok;
   }
   converter.toRGB_ = ff::sws_getCachedContext(
       converter.toRGB_, part.width, part.height, format, part.width, part.height,
       TPictureConverter::kTargetFormat, SWS_BICUBIC, nullptr, nullptr, nullptr);
   if (!converter.toRGB_) return false;
-  // A whole 4:2:0 picture whose width is a multiple of 16 goes straight into the bitmap: its rows
-  // are then unpadded and aligned as the scaler's vector code wants, and that code writes whole
-  // blocks of 16 pixels, never past a row. Anything else goes through the aligned buffer.
-  if (DirectPath(format, width, height) && part.width == width && width % 16 == 0) {
-    uint8_t* rows[4] = {bitmap.Bits()};
-    const int stride[4] = {bitmap.Stride()};
-    return ff::sws_scale(converter.toRGB_, planes, linesize, 0, height, rows, stride) > 0;
-  }
   if (!converter.PrepareRGB(part.width, part.height)) return false;
   if (ff::sws_scale(converter.toRGB_, planes, linesize, 0, part.height, converter.rgbData_,
                     converter.rgbLinesize_) <= 0)
@@ -133,7 +177,7 @@ bool PictureToBitmap(TPictureConverter& converter, const uint8_t* const data[4],
     std::memcpy(bitmap.ScanLine(part.y + row) + part.x * 3,
                 converter.rgbData_[0] + static_cast<size_t>(row) * converter.rgbLinesize_[0],
                 static_cast<size_t>(part.width) * 3);
-  return true;
+  return passOver(part);
 }
 
 bool BitmapToPicture(TPictureConverter& converter, uint8_t* const data[4], const int linesize[4],

@@ -9,7 +9,9 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <vector>
 
 #include "media/bitmap.h"
 
@@ -20,6 +22,11 @@ extern "C" {
 struct SwsContext;
 
 namespace media {
+
+// Work done on the bitmap's rows first .. first+count-1 right after PictureToBitmap has converted
+// them, while they are fresh in the cache. Bands of one conversion may run at the same time in
+// several threads: the function must touch only its own rows.
+using TBitmapRowsPass = std::function<void(TBitmap& bitmap, int firstRow, int rowCount)>;
 
 class TPictureConverter {
  public:
@@ -39,7 +46,8 @@ class TPictureConverter {
 
  private:
   friend bool PictureToBitmap(TPictureConverter&, const uint8_t* const[4], const int[4],
-                              AVPixelFormat, int, int, const TPictureArea*);
+                              AVPixelFormat, int, int, const TPictureArea*,
+                              const TBitmapRowsPass*);
   friend bool BitmapToPicture(TPictureConverter&, uint8_t* const[4], const int[4], AVPixelFormat,
                               int, int, const TPictureArea*);
   struct BufferFree {
@@ -55,17 +63,21 @@ class TPictureConverter {
   int rgbLinesize_[4] = {};
   SwsContext* toRGB_ = nullptr;
   SwsContext* fromRGB_ = nullptr;
+  std::vector<SwsContext*> bandToRGB_;  // one per row band of a whole 4:2:0 picture
 };
 
 // Puts a picture (planes and line sizes as the library gives them) into the converter's bitmap,
 // which is created on first use and takes the picture's size. A BGR24 picture with even sizes
 // whose line size equals the bitmap's row size is copied directly; everything else goes through
-// the cached to-RGB scaler. With an area, at least that part of the picture is converted (the
-// direct path converts it alone, grown to even edges); the rest of a bitmap of the same size keeps
-// its pixels. False when no scaler can be made for the format and size.
+// the cached to-RGB scalers (a whole 4:2:0 picture whose width is a multiple of 16 in row bands
+// over the machine's cores, each band converted as a picture of its own, which gives the same
+// pixels). With an area, at least that part of the picture is converted (the direct path
+// converts it alone, grown to even edges); the rest of a bitmap of the same size keeps its
+// pixels. With a pass, it runs once over every converted row (all of them, or the area's), band
+// by band as they are converted. False when no scaler can be made for the format and size.
 bool PictureToBitmap(TPictureConverter& converter, const uint8_t* const data[4],
                      const int linesize[4], AVPixelFormat format, int height, int width,
-                     const TPictureArea* area = nullptr);
+                     const TPictureArea* area = nullptr, const TBitmapRowsPass* pass = nullptr);
 
 // Writes the converter's bitmap back into a picture of the bitmap's size in the given format:
 // copied for BGR24, converted by the cached from-RGB scaler otherwise. False when there is no

@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <functional>
+#include <optional>
 
 #include "media/ffapi.h"
 #include "media/ffloader.h"
@@ -260,5 +262,72 @@ TEST_F(PictureConverter, WritingBackAgreesWithTheScalerOnASmoothPicture) {
                                          theirs.planes[p][y * theirs.linesize[p] + x]));
       }
     EXPECT_LE(worst, 2) << "plane " << p;
+  }
+}
+
+TEST_F(PictureConverter, BandsGiveTheScalersPixelsAndThePassSeesEachConvertedRowOnce) {
+  // Noisy 4:2:0 pictures: a whole one wide enough to go straight into the bitmap (in row bands
+  // over the cores), one whose width goes through the buffer, and a part of one. The bitmap must
+  // hold exactly what one scaler call over the whole (part of the) picture gives, and a pass that
+  // inverts the rows it gets must have reached every converted row once and nothing else.
+  const struct {
+    int width, height;
+    std::optional<TPictureArea> area;
+  } cases[] = {{640, 362, {}}, {630, 200, {}}, {640, 362, TPictureArea{33, 41, 301, 250}}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.width << "x" << c.height << (c.area ? " part" : ""));
+    uint32_t seed = 7;
+    const Yuv420 noise(c.width, c.height, [&](int, int) {
+      seed = seed * 1664525 + 1013904223;
+      return Yuv{16 + int(seed >> 24) % 220, 16 + int(seed >> 16 & 0xff) % 225,
+                 16 + int(seed >> 8 & 0xff) % 225};
+    });
+    // The part as converted: grown to even edges.
+    const TPictureArea part = c.area ? TPictureArea{32, 40, 302, 252} : TPictureArea{0, 0, c.width, c.height};
+    const uint8_t* planes[4] = {
+        noise.data[0] + part.y * noise.linesize[0] + part.x,
+        noise.data[1] + part.y / 2 * noise.linesize[1] + part.x / 2,
+        noise.data[2] + part.y / 2 * noise.linesize[2] + part.x / 2};
+    // Rows padded as the scaler's vector code likes them (it fills whole blocks of pixels).
+    const int expectedStride = (part.width * 3 + 63) & ~63;
+    std::vector<uint8_t> expected(size_t(expectedStride) * part.height + 64);
+    SwsContext* scaler = ff::sws_getContext(part.width, part.height, AV_PIX_FMT_YUV420P, part.width,
+                                            part.height, AV_PIX_FMT_BGR24, SWS_BICUBIC, nullptr,
+                                            nullptr, nullptr);
+    ASSERT_NE(scaler, nullptr);
+    uint8_t* dst[4] = {expected.data()};
+    const int dstStride[4] = {expectedStride};
+    ff::sws_scale(scaler, planes, noise.linesize, 0, part.height, dst, dstStride);
+    ff::sws_freeContext(scaler);
+
+    TPictureConverter converter;
+    std::vector<std::atomic<int>> visits(c.height);
+    const TBitmapRowsPass invert = [&](TBitmap& bitmap, int first, int count) {
+      for (int row = first; row < first + count; ++row) {
+        ++visits[row];
+        uint8_t* p = bitmap.ScanLine(row);
+        for (int x = 0; x < bitmap.Width() * 3; ++x) p[x] = uint8_t(255 - p[x]);
+      }
+    };
+    for (int round = 0; round < 2; ++round) {  // the second time with the scalers made
+      for (auto& v : visits) v = 0;
+      // A bitmap of the size whose pixels are all 7 first, so the rows outside a part show.
+      ASSERT_TRUE(PictureToBitmap(converter, noise.data, noise.linesize, AV_PIX_FMT_YUV420P,
+                                  c.height, c.width));
+      TBitmap& bitmap = *converter.Bitmap();
+      for (int y = 0; y < c.height; ++y) std::fill_n(bitmap.ScanLine(y), c.width * 3, uint8_t{7});
+      ASSERT_TRUE(PictureToBitmap(converter, noise.data, noise.linesize, AV_PIX_FMT_YUV420P,
+                                  c.height, c.width, c.area ? &*c.area : nullptr, &invert));
+      for (int y = 0; y < c.height; ++y) {
+        const bool inside = y >= part.y && y < part.y + part.height;
+        ASSERT_EQ(visits[y], inside ? 1 : 0) << "row " << y;
+        for (int x = 0; x < c.width * 3; ++x) {
+          const bool converted = inside && x >= part.x * 3 && x < (part.x + part.width) * 3;
+          const int value =
+              converted ? expected[size_t(y - part.y) * expectedStride + x - part.x * 3] : 7;
+          ASSERT_EQ(bitmap.ScanLine(y)[x], inside ? 255 - value : value) << x / 3 << "," << y;
+        }
+      }
+    }
   }
 }
