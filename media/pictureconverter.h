@@ -1,11 +1,12 @@
 // TPictureConverter: turns decoded pictures of any pixel format into the 24-bit BGR TBitmap that
 // hooks, previews and snapshots use, and writes a (changed) bitmap back into a picture. It owns
-// the bitmap, a reusable aligned RGB buffer and the two cached scaler contexts (bicubic). Planar
+// the bitmap, a reusable aligned RGB buffer and its cached scaler contexts (bicubic). Planar
 // 4:2:0 pictures of even size (what decoders give nearly always) may be limited to a part of the
-// picture the caller names, are scaled straight into the bitmap when their rows allow it, and are
-// written back directly (the standard-definition colour matrix at video levels, as the scaler
-// uses for them) in row bands over the machine's cores. One converter belongs to one thread at a
-// time; the bitmap's canvas lock is held while it is written.
+// picture the caller names, are scaled straight into the bitmap in row bands over the machine's
+// cores when their rows allow it (a caller's rows pass running on each band as it is done), and
+// are written back directly (the standard-definition colour matrix at video levels, as the scaler
+// uses for them) in row bands. One converter belongs to one thread at a time; the bitmap's canvas
+// lock is held while it is written.
 #pragma once
 
 #include <cstdint>

@@ -231,6 +231,116 @@ __attribute__((target("avx2,avx512f,avx512vl,avx512bw"))) void RowPairToYuv420Av
   RowPairAvx2Steps(in0, in1, y0, y1, pu, pv, pairs);
 }
 
+// GCC 12's own AVX-512 intrinsics start some results from a deliberately undefined vector,
+// which its uninitialized-use warning reports at every inlined call.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+
+// 64 pixels (32 blocks) per row and step where the processor has the AVX-512 byte permutes:
+// each of B, G and R is gathered from the 192 bytes by one two-register permute (the pixels whose
+// byte lies in the first 128) and one permute of the last 64, and the rest is the 16-byte
+// kernel's arithmetic in four 128-bit lanes; the chroma bytes are gathered from the lanes last.
+struct TPlanes4 {
+  __m512i b, g, r;
+};
+
+// Byte indexes of channel c of the 64 pixels: into the first 128 bytes (two-register permute)
+// and into the last 64, with the pixels taken from the last 64 marked.
+struct TGatherTable {
+  alignas(64) uint8_t low[3][64];
+  alignas(64) uint8_t high[3][64];
+  uint64_t fromLast[3];
+};
+
+constexpr TGatherTable MakeGatherTable() {
+  TGatherTable t{};
+  for (int c = 0; c < 3; ++c)
+    for (int i = 0; i < 64; ++i) {
+      const int at = 3 * i + c;
+      t.low[c][i] = static_cast<uint8_t>(at & 127);
+      t.high[c][i] = static_cast<uint8_t>((at - 128) & 63);
+      if (at >= 128) t.fromLast[c] |= uint64_t{1} << i;
+    }
+  return t;
+}
+
+constexpr TGatherTable kGather = MakeGatherTable();
+
+__attribute__((target("avx512f,avx512bw,avx512vbmi"))) inline __m512i Gather64(
+    __m512i a0, __m512i a1, __m512i a2, int c) {
+  const __m512i first = _mm512_permutex2var_epi8(a0, _mm512_load_si512(kGather.low[c]), a1);
+  const __m512i last = _mm512_permutex2var_epi8(a2, _mm512_load_si512(kGather.high[c]), a2);
+  return _mm512_mask_blend_epi8(kGather.fromLast[c], first, last);
+}
+
+__attribute__((target("avx512f,avx512bw,avx512vbmi"))) inline __m512i Luma32(__m512i b, __m512i g,
+                                                                              __m512i r) {
+  __m512i y = _mm512_add_epi16(_mm512_mullo_epi16(r, _mm512_set1_epi16(66)),
+                               _mm512_mullo_epi16(g, _mm512_set1_epi16(129)));
+  y = _mm512_add_epi16(y, _mm512_add_epi16(_mm512_mullo_epi16(b, _mm512_set1_epi16(25)),
+                                           _mm512_set1_epi16(128)));
+  return _mm512_add_epi16(_mm512_srli_epi16(y, 8), _mm512_set1_epi16(16));
+}
+
+__attribute__((target("avx512f,avx512bw,avx512vbmi"))) inline __m256i Chroma32(
+    __m512i xyLo, __m512i xyHi, __m512i z1Lo, __m512i z1Hi, __m512i cxy, __m512i cz) {
+  const __m512i lo = _mm512_srai_epi32(
+      _mm512_add_epi32(_mm512_madd_epi16(xyLo, cxy), _mm512_madd_epi16(z1Lo, cz)), 10);
+  const __m512i hi = _mm512_srai_epi32(
+      _mm512_add_epi32(_mm512_madd_epi16(xyHi, cxy), _mm512_madd_epi16(z1Hi, cz)), 10);
+  const __m512i words = _mm512_add_epi16(_mm512_packs_epi32(lo, hi), _mm512_set1_epi16(128));
+  const __m512i bytes = _mm512_packus_epi16(words, words);
+  return _mm512_castsi512_si256(
+      _mm512_permutexvar_epi64(_mm512_setr_epi64(0, 2, 4, 6, 1, 3, 5, 7), bytes));
+}
+
+__attribute__((target("avx512f,avx512bw,avx512vbmi"))) void RowPairToYuv420Avx512(
+    const uint8_t* in0, const uint8_t* in1, uint8_t* y0, uint8_t* y1, uint8_t* pu, uint8_t* pv,
+    int pairs) {
+  const __m512i ones8 = _mm512_set1_epi8(1);
+  const __m512i ones16 = _mm512_set1_epi16(1);
+  const __m512i uRG = _mm512_set1_epi32((-74 << 16) | (-38 & 0xffff));
+  const __m512i uB = _mm512_set1_epi32((512 << 16) | 112);
+  const __m512i vRG = _mm512_set1_epi32((-94 << 16) | 112);
+  const __m512i vB = _mm512_set1_epi32((512 << 16) | (-18 & 0xffff));
+  const auto split = [](const uint8_t* p) __attribute__((target("avx512f,avx512bw,avx512vbmi"))) {
+    const __m512i a0 = _mm512_loadu_si512(p), a1 = _mm512_loadu_si512(p + 64);
+    const __m512i a2 = _mm512_loadu_si512(p + 128);
+    return TPlanes4{Gather64(a0, a1, a2, 0), Gather64(a0, a1, a2, 1), Gather64(a0, a1, a2, 2)};
+  };
+  const auto storeLuma = [](const TPlanes4& s, uint8_t* y)
+      __attribute__((target("avx512f,avx512bw,avx512vbmi"))) {
+    const __m512i zero = _mm512_setzero_si512();
+    const __m512i lo = Luma32(_mm512_unpacklo_epi8(s.b, zero), _mm512_unpacklo_epi8(s.g, zero),
+                              _mm512_unpacklo_epi8(s.r, zero));
+    const __m512i hi = Luma32(_mm512_unpackhi_epi8(s.b, zero), _mm512_unpackhi_epi8(s.g, zero),
+                              _mm512_unpackhi_epi8(s.r, zero));
+    _mm512_storeu_si512(y, _mm512_packus_epi16(lo, hi));
+  };
+  int i = 0;
+  for (; i + 32 <= pairs; i += 32) {
+    const TPlanes4 s0 = split(in0 + 6 * i);
+    const TPlanes4 s1 = split(in1 + 6 * i);
+    storeLuma(s0, y0 + 2 * i);
+    storeLuma(s1, y1 + 2 * i);
+    const __m512i b = _mm512_add_epi16(_mm512_maddubs_epi16(s0.b, ones8),
+                                       _mm512_maddubs_epi16(s1.b, ones8));
+    const __m512i g = _mm512_add_epi16(_mm512_maddubs_epi16(s0.g, ones8),
+                                       _mm512_maddubs_epi16(s1.g, ones8));
+    const __m512i r = _mm512_add_epi16(_mm512_maddubs_epi16(s0.r, ones8),
+                                       _mm512_maddubs_epi16(s1.r, ones8));
+    const __m512i rgLo = _mm512_unpacklo_epi16(r, g), rgHi = _mm512_unpackhi_epi16(r, g);
+    const __m512i b1Lo = _mm512_unpacklo_epi16(b, ones16), b1Hi = _mm512_unpackhi_epi16(b, ones16);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(pu + i), Chroma32(rgLo, rgHi, b1Lo, b1Hi, uRG, uB));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(pv + i), Chroma32(rgLo, rgHi, b1Lo, b1Hi, vRG, vB));
+  }
+  if (i < pairs)
+    RowPairToYuv420Avx2Evex(in0 + 6 * i, in1 + 6 * i, y0 + 2 * i, y1 + 2 * i, pu + i, pv + i,
+                            pairs - i);
+}
+
+#pragma GCC diagnostic pop
+
 }  // namespace
 #endif
 
@@ -244,6 +354,10 @@ std::vector<std::pair<const char*, TRowPairToYuv420>> RowPairToYuv420Kernels() {
       __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl") &&
       __builtin_cpu_supports("avx512bw"))
     kernels.emplace_back("avx2 with 32 registers", &RowPairToYuv420Avx2Evex);
+  if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl") &&
+      __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi") &&
+      __builtin_cpu_supports("avx2") && __builtin_cpu_supports("ssse3"))
+    kernels.emplace_back("avx512vbmi", &RowPairToYuv420Avx512);
 #endif
   return kernels;
 }

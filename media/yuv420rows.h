@@ -24,7 +24,7 @@ void RowPairToYuv420Portable(const uint8_t* in0, const uint8_t* in1, uint8_t* y0
 std::vector<std::pair<const char*, TRowPairToYuv420>> RowPairToYuv420Kernels();
 
 // The kernel for this processor, chosen once: the widest vector kernel whose instructions the
-// processor has (16 or 32 pixels per step), the portable one otherwise.
+// processor has (16, 32 or 64 pixels per step), the portable one otherwise.
 TRowPairToYuv420 RowPairToYuv420();
 
 }  // namespace media
