@@ -397,12 +397,14 @@ void TBatchController::HandleCustomHookArea(engine::THookAreaInfo& info) const {
     info.Whole = false;
     info.Area = *area;
   }
-  // Colour steps that come first run on each band of rows as soon as it is converted.
+  // Colour steps that come first run on each band of rows as soon as it is converted; the rows
+  // the marks do not reach are then written back at once.
   if (effects::ColourStepsComeFirst(*effects)) {
     auto steps = std::make_shared<const effects::TColourSteps>(*effects);
-    info.RowsPass = [steps](media::TBitmap& bitmap, int firstRow, int rowCount) {
+    info.Rows.Pass = [steps](media::TBitmap& bitmap, int firstRow, int rowCount) {
       steps->ApplyToRows(bitmap, firstRow, rowCount);
     };
+    info.Rows.AfterPass = effects::MarksArea(*effects, info.Width, info.Height);
   }
 }
 

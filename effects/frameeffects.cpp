@@ -266,6 +266,11 @@ std::optional<media::TPictureArea> MarkArea(const FrameEffectSettings& settings,
   if (settings.Brightness != 255 || settings.Contrast != 0 || settings.Saturation != 255 ||
       settings.Exposure != 0)
     return std::nullopt;
+  return MarksArea(settings, width, height);
+}
+
+std::optional<media::TPictureArea> MarksArea(const FrameEffectSettings& settings, int width,
+                                             int height) {
   int left = width, top = height, right = 0, bottom = 0;
   const auto add = [&](int x, int y, int w, int h) {
     if (w <= 0 || h <= 0) return;

@@ -111,4 +111,9 @@ bool ColourStepsComeFirst(const FrameEffectSettings& settings);
 std::optional<media::TPictureArea> MarkArea(const FrameEffectSettings& settings, int width,
                                             int height);
 
+// The part of a width x height frame the text and image steps read and change, cut to the frame
+// (empty without marks); nothing when the watermark file cannot be read.
+std::optional<media::TPictureArea> MarksArea(const FrameEffectSettings& settings, int width,
+                                             int height);
+
 }  // namespace effects

@@ -144,9 +144,8 @@ const media::TPictureArea* TTranscoder::HookArea(int width, int height) {
     hookAreaWidth_ = width;
     hookAreaHeight_ = height;
     media::TPictureArea area;
-    hookRowsPass_ = nullptr;
-    if (task_.HookAreaCallback &&
-        task_.HookAreaCallback(&task_, width, height, area, hookRowsPass_))
+    hookRows_ = {};
+    if (task_.HookAreaCallback && task_.HookAreaCallback(&task_, width, height, area, hookRows_))
       hookArea_ = area;
     else
       hookArea_.reset();
@@ -156,6 +155,7 @@ const media::TPictureArea* TTranscoder::HookArea(int width, int height) {
 
 AVFrame* TTranscoder::HookPicture(const AVFrame* like) {
   if (!hookPicture_ && !(hookPicture_ = ff::av_frame_alloc())) return nullptr;
+  if (!hookSwap_ && !(hookSwap_ = ff::av_frame_alloc())) return nullptr;
   AVFrame* picture = hookPicture_;
   if (picture->buf[0] && !(picture->format == like->format && picture->width == like->width &&
                            picture->height == like->height && ff::av_frame_is_writable(picture)))
@@ -177,19 +177,32 @@ void TTranscoder::CustomHook(TInputStream& ist) {
   const auto format = static_cast<AVPixelFormat>(frame->format);
   // A hook that reaches only a part of the frame (a watermark) has only that part converted.
   const media::TPictureArea* area = HookArea(frame->width, frame->height);
-  // The decoder may still use the picture's memory. When the bitmap is written back over all of
-  // it, the bitmap is made from the decoder's picture and written into buffers of the run's own,
-  // which then take the place of the decoder's: no copy of the picture is made. Otherwise the
-  // picture becomes the run's own first (a deinterlaced or turned one already is).
-  const bool freshBuffers =
-      !ff::av_frame_is_writable(frame) && frame->nb_extended_buf == 0 &&
-      media::BitmapWritesWholePicture(format, frame->height, frame->width, area);
-  if (!freshBuffers && ff::av_frame_make_writable(frame) < 0) {
+  // The bitmap is written back into a picture of the run's own, which then takes the place of the
+  // frame's, when it covers the whole picture and either the decoder may still use the frame's
+  // memory (no copy of the picture is made) or rows are written back as soon as the rows pass has
+  // run on them (the frame stays as it was should the hook decline the update). Otherwise the
+  // frame becomes the run's own first (a deinterlaced or turned one already is) and is written.
+  const bool early = hookRows_.AfterPass.has_value();
+  AVFrame* target = frame;
+  if (frame->nb_extended_buf == 0 &&
+      media::BitmapWritesWholePicture(format, frame->height, frame->width, area) &&
+      (early || !ff::av_frame_is_writable(frame))) {
+    if (AVFrame* own = HookPicture(frame)) target = own;
+  }
+  if (target == frame && ff::av_frame_make_writable(frame) < 0) {
     task_.Log(media::llError, "hook buf malloc error.");
     return;
   }
+  media::TEarlyWriteBack rowsBack;
+  if (early && target != frame) {
+    rowsBack.data = target->data;
+    rowsBack.linesize = target->linesize;
+    rowsBack.keepFirst = hookRows_.AfterPass->y;
+    rowsBack.keepEnd = hookRows_.AfterPass->y + hookRows_.AfterPass->height;
+  }
   if (!media::PictureToBitmap(hookConverter_, ConstPlanes(frame), frame->linesize, format,
-                              frame->height, frame->width, area, &hookRowsPass_)) {
+                              frame->height, frame->width, area, &hookRows_.Pass,
+                              rowsBack.data ? &rowsBack : nullptr)) {
     task_.Log(media::llError, "Cannot initialize the toRGB conversion context");
     SwitchHookOff();
     return;
@@ -204,21 +217,17 @@ void TTranscoder::CustomHook(TInputStream& ist) {
     task_.Log(media::llError, "Error occurs OnCustomHook: unknown error");
     update = false;
   }
-  AVFrame* target = frame;
-  if (update && freshBuffers) {
-    target = HookPicture(frame);
-    if (!target || (!hookSwap_ && !(hookSwap_ = ff::av_frame_alloc()))) {
-      task_.Log(media::llError, "hook buf malloc error.");
-      update = false;
-    }
-  }
+  // Rows written early leave only the kept rows, across the whole width.
+  const media::TPictureArea keptRows{0, rowsBack.keepFirst, frame->width,
+                                     rowsBack.keepEnd - rowsBack.keepFirst};
+  const media::TPictureArea* rest = rowsBack.Written ? &keptRows : area;
   if (update && !media::BitmapToPicture(hookConverter_, target->data, target->linesize, format,
-                                        frame->height, frame->width, area)) {
+                                        frame->height, frame->width, rest)) {
     task_.Log(media::llError, "Cannot initialize the fromRGB conversion context");
     SwitchHookOff();
   } else if (update && target != frame) {
     // The frame keeps its times and properties and takes a reference to the written buffers in
-    // place of the decoder's, which are released.
+    // place of its own, which are released.
     if (ff::av_frame_ref(hookSwap_, target) < 0) {
       task_.Log(media::llError, "hook buf malloc error.");
     } else {

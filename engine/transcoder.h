@@ -199,8 +199,8 @@ class TTranscoder {
   // A picture of the frame's size and format whose samples the run may overwrite: the buffers of
   // the last one, once nothing else holds them any more, else new ones. Null when out of memory.
   AVFrame* HookPicture(const AVFrame* like);
-  // The part of a frame of this size the hook reaches (asked once per size, with the rows pass
-  // in hookRowsPass_); null: all of it.
+  // The part of a frame of this size the hook reaches (asked once per size, with the rows work
+  // in hookRows_); null: all of it.
   const media::TPictureArea* HookArea(int width, int height);
   void SwitchHookOff();
   // The picture handed to the encoder, with its output time in µs.
@@ -261,7 +261,7 @@ class TTranscoder {
   media::TPictureConverter hookConverter_, postConverter_;
   int hookAreaWidth_ = 0, hookAreaHeight_ = 0;  // the frame size hookArea_ was asked for
   std::optional<media::TPictureArea> hookArea_;
-  media::TBitmapRowsPass hookRowsPass_;  // run on the rows as the hook's bitmap is made
+  THookRows hookRows_;  // run on the rows as the hook's bitmap is made
   AVFrame* hookPicture_ = nullptr;  // buffers the custom hook writes whole pictures into
   AVFrame* hookSwap_ = nullptr;     // takes the decoder's buffers off a picture
   int64_t lastPostHook_ = 0;

@@ -134,7 +134,7 @@ class TCustomZUzezaVIV : public media::TFFBaseComponent {
   virtual void DoCustomHook(TCustomFFmpeg* task, media::TBitmap& bitmap, int frameNumber,
                             int64_t pts, bool& update, bool& stopHook);
   virtual bool DoCustomHookArea(TCustomFFmpeg* task, int width, int height,
-                                media::TPictureArea& area, media::TBitmapRowsPass& rowsPass);
+                                media::TPictureArea& area, THookRows& rows);
   virtual void DoPreviewBitmap(TCustomFFmpeg* task, const media::TBitmap& bitmap, int64_t pts,
                                int frameNumber);
   virtual void DoProgress(TCustomFFmpeg* task, int fileIndex, int frameNumber, int fps,

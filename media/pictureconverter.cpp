@@ -45,19 +45,35 @@ constexpr int kMinBandRows = 64;
 // Rows converted at a time before a rows pass runs over them (even, for the chroma rows).
 constexpr int kSliceRows = 16;
 
+// Rows first .. end-1 (even) of the area's columns, in the calling thread.
+void RowsToYuv420(const TBitmap& bitmap, uint8_t* const data[4], const int linesize[4],
+                  const TPictureArea& a, int first, int end) {
+  const TRowPairToYuv420 rowPair = RowPairToYuv420();
+  for (int row = first; row < end; row += 2) {
+    uint8_t* y0 = data[0] + static_cast<ptrdiff_t>(row) * linesize[0] + a.x;
+    rowPair(bitmap.ScanLine(row) + a.x * 3, bitmap.ScanLine(row + 1) + a.x * 3, y0,
+            y0 + linesize[0], data[1] + static_cast<ptrdiff_t>(row / 2) * linesize[1] + a.x / 2,
+            data[2] + static_cast<ptrdiff_t>(row / 2) * linesize[2] + a.x / 2, a.width / 2);
+  }
+}
+
 void BitmapToYuv420(const TBitmap& bitmap, uint8_t* const data[4], const int linesize[4],
                     const TPictureArea& a) {
-  const TRowPairToYuv420 rowPair = RowPairToYuv420();
   ForEachRowBand(a.height, kMinBandRows, 2, [&](int first, int count) {
-    for (int row = a.y + first; row < a.y + first + count; row += 2) {
-      uint8_t* y0 = data[0] + static_cast<ptrdiff_t>(row) * linesize[0] + a.x;
-      rowPair(bitmap.ScanLine(row) + a.x * 3, bitmap.ScanLine(row + 1) + a.x * 3, y0,
-                      y0 + linesize[0],
-                      data[1] + static_cast<ptrdiff_t>(row / 2) * linesize[1] + a.x / 2,
-                      data[2] + static_cast<ptrdiff_t>(row / 2) * linesize[2] + a.x / 2,
-                      a.width / 2);
-    }
+    RowsToYuv420(bitmap, data, linesize, a, a.y + first, a.y + first + count);
   });
+}
+
+// The rows of first .. end-1 (even) outside the kept rows, written back early.
+void WriteEarly(const TBitmap& bitmap, const TEarlyWriteBack& early, int first, int end) {
+  const TPictureArea all{0, 0, bitmap.Width(), bitmap.Height()};
+  const int keepFirst = early.keepFirst & ~1, keepEnd = (early.keepEnd + 1) & ~1;
+  if (keepEnd <= keepFirst) {
+    RowsToYuv420(bitmap, early.data, early.linesize, all, first, end);
+    return;
+  }
+  RowsToYuv420(bitmap, early.data, early.linesize, all, first, std::min(end, keepFirst));
+  RowsToYuv420(bitmap, early.data, early.linesize, all, std::max(first, keepEnd), end);
 }
 
 }  // namespace
@@ -96,7 +112,8 @@ bool TPictureConverter::PrepareRGB(int width, int height) {
 
 bool PictureToBitmap(TPictureConverter& converter, const uint8_t* const data[4],
                      const int linesize[4], AVPixelFormat format, int height, int width,
-                     const TPictureArea* area, const TBitmapRowsPass* pass) {
+                     const TPictureArea* area, const TBitmapRowsPass* pass,
+                     TEarlyWriteBack* early) {
   if (width <= 0 || height <= 0) return false;
   if (!converter.bitmap_) converter.bitmap_ = std::make_unique<TBitmap>();
   TBitmap& bitmap = *converter.bitmap_;
@@ -114,10 +131,17 @@ bool PictureToBitmap(TPictureConverter& converter, const uint8_t* const data[4],
       planes[p] += static_cast<ptrdiff_t>(part.y / 2) * linesize[p] + part.x / 2;
   }
   // The pass over the converted rows, for the paths that convert them in one go.
+  const bool writeEarly = early && DirectPath(format, width, height) && part.width == width &&
+                          part.height == height;
   const auto passOver = [&](const TPictureArea& rows) {
     if (pass && *pass)
       ForEachRowBand(rows.height, kMinBandRows, 1,
                      [&](int first, int count) { (*pass)(bitmap, rows.y + first, count); });
+    if (writeEarly) {
+      ForEachRowBand(height, kMinBandRows, 2,
+                     [&](int first, int count) { WriteEarly(bitmap, *early, first, first + count); });
+      early->Written = true;
+    }
     return true;
   };
   if (format == TPictureConverter::kTargetFormat && width % 2 == 0 && height % 2 == 0 &&
@@ -142,7 +166,7 @@ bool PictureToBitmap(TPictureConverter& converter, const uint8_t* const data[4],
     }
     // A band is fed to its scaler in slices of a few rows, top to bottom, each passed at once
     // while it is still in the cache.
-    const int sliceRows = pass && *pass ? kSliceRows : height;
+    const int sliceRows = (pass && *pass) || writeEarly ? kSliceRows : height;
     std::atomic<bool> ok{true};
     ForEachRowBand(height, kMinBandRows, 2, [&](int first, int count) {
       size_t i = 0;
@@ -161,8 +185,10 @@ bool PictureToBitmap(TPictureConverter& converter, const uint8_t* const data[4],
           return;
         }
         if (pass && *pass) (*pass)(bitmap, top, sliceHeight);
+        if (writeEarly) WriteEarly(bitmap, *early, top, top + sliceHeight);
       }
     });
+    if (writeEarly && ok) early->Written = true;
     return ok;
   }
   converter.toRGB_ = ff::sws_getCachedContext(

@@ -28,6 +28,7 @@ namespace media {
 // them, while they are fresh in the cache. Bands of one conversion may run at the same time in
 // several threads: the function must touch only its own rows.
 using TBitmapRowsPass = std::function<void(TBitmap& bitmap, int firstRow, int rowCount)>;
+struct TEarlyWriteBack;
 
 class TPictureConverter {
  public:
@@ -48,7 +49,7 @@ class TPictureConverter {
  private:
   friend bool PictureToBitmap(TPictureConverter&, const uint8_t* const[4], const int[4],
                               AVPixelFormat, int, int, const TPictureArea*,
-                              const TBitmapRowsPass*);
+                              const TBitmapRowsPass*, TEarlyWriteBack*);
   friend bool BitmapToPicture(TPictureConverter&, uint8_t* const[4], const int[4], AVPixelFormat,
                               int, int, const TPictureArea*);
   struct BufferFree {
@@ -67,6 +68,18 @@ class TPictureConverter {
   std::vector<SwsContext*> bandToRGB_;  // one per row band of a whole 4:2:0 picture
 };
 
+// A picture the bitmap will go back into, for writing rows back early: every converted row
+// outside rows keepFirst .. keepEnd-1 (grown to even edges) is written into it as soon as the
+// rows pass has run on it, and Written tells that this happened (a whole planar 4:2:0 picture of
+// even size only; otherwise nothing is written early and Written stays false). The kept rows are
+// then written with BitmapToPicture and the area of those rows across the whole width.
+struct TEarlyWriteBack {
+  uint8_t* const* data = nullptr;
+  const int* linesize = nullptr;
+  int keepFirst = 0, keepEnd = 0;
+  bool Written = false;  // out
+};
+
 // Puts a picture (planes and line sizes as the library gives them) into the converter's bitmap,
 // which is created on first use and takes the picture's size. A BGR24 picture with even sizes
 // whose line size equals the bitmap's row size is copied directly; everything else goes through
@@ -75,10 +88,12 @@ class TPictureConverter {
 // pixels). With an area, at least that part of the picture is converted (the direct path
 // converts it alone, grown to even edges); the rest of a bitmap of the same size keeps its
 // pixels. With a pass, it runs once over every converted row (all of them, or the area's), band
-// by band as they are converted. False when no scaler can be made for the format and size.
+// by band as they are converted. With early, rows are written back as TEarlyWriteBack says.
+// False when no scaler can be made for the format and size.
 bool PictureToBitmap(TPictureConverter& converter, const uint8_t* const data[4],
                      const int linesize[4], AVPixelFormat format, int height, int width,
-                     const TPictureArea* area = nullptr, const TBitmapRowsPass* pass = nullptr);
+                     const TPictureArea* area = nullptr, const TBitmapRowsPass* pass = nullptr,
+                     TEarlyWriteBack* early = nullptr);
 
 // Writes the converter's bitmap back into a picture of the bitmap's size in the given format:
 // copied for BGR24, converted by the cached from-RGB scaler otherwise. False when there is no

@@ -61,13 +61,14 @@ std::string Converted(const std::string& input, const effects::FrameEffectSettin
   task.HookCallback = [&](engine::TCustomFFmpeg*, media::TBitmap& bitmap, int, int64_t, bool&,
                           bool&) { effects::ApplyFrameEffects(bitmap, settings, stepsOnRows); };
   task.HookAreaCallback = [&](engine::TCustomFFmpeg*, int width, int height,
-                              media::TPictureArea& area, media::TBitmapRowsPass& pass) {
+                              media::TPictureArea& area, engine::THookRows& rows) {
     ++*areaCalls;
     if (stepsOnRows) {
       auto steps = std::make_shared<const effects::TColourSteps>(settings);
-      pass = [steps](media::TBitmap& bitmap, int first, int count) {
+      rows.Pass = [steps](media::TBitmap& bitmap, int first, int count) {
         steps->ApplyToRows(bitmap, first, count);
       };
+      rows.AfterPass = effects::MarksArea(settings, width, height);
     }
     const std::optional<media::TPictureArea> part = effects::MarkArea(settings, width, height);
     if (part) area = *part;

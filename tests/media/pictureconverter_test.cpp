@@ -331,3 +331,62 @@ TEST_F(PictureConverter, BandsGiveTheScalersPixelsAndThePassSeesEachConvertedRow
     }
   }
 }
+
+TEST_F(PictureConverter, RowsOutsideTheKeptOnesAreWrittenBackAsSoonAsTheyAreConverted) {
+  // A whole picture going straight into the bitmap in bands, and one going through the buffer:
+  // right after PictureToBitmap the rows outside the kept ones (grown to even edges) hold what
+  // writing the whole bitmap back gives, the kept rows are untouched, and writing the kept rows
+  // afterwards completes the same picture.
+  const TBitmapRowsPass invert = [](TBitmap& bitmap, int first, int count) {
+    for (int row = first; row < first + count; ++row) {
+      uint8_t* p = bitmap.ScanLine(row);
+      for (int x = 0; x < bitmap.Width() * 3; ++x) p[x] = uint8_t(255 - p[x]);
+    }
+  };
+  for (const auto& [w, h] : {std::pair{640, 362}, std::pair{630, 200}}) {
+    SCOPED_TRACE(testing::Message() << w << "x" << h);
+    const Yuv420 noise(w, h, [](int x, int y) {
+      return Yuv{16 + (x * 7 + y * 13) % 220, 16 + (x * 3 + y) % 225, 16 + (x + y * 5) % 225};
+    });
+    TPictureConverter plain;
+    ASSERT_TRUE(PictureToBitmap(plain, noise.data, noise.linesize, AV_PIX_FMT_YUV420P, h, w,
+                                nullptr, &invert));
+    Yuv420 expected(w, h, [](int, int) { return Yuv{0, 0, 0}; });
+    ASSERT_TRUE(BitmapToPicture(plain, expected.data, expected.linesize, AV_PIX_FMT_YUV420P, h, w));
+
+    TPictureConverter converter;
+    Yuv420 out(w, h, [](int, int) { return Yuv{0, 0, 0}; });
+    TEarlyWriteBack early{out.data, out.linesize, 33, 57};
+    ASSERT_TRUE(PictureToBitmap(converter, noise.data, noise.linesize, AV_PIX_FMT_YUV420P, h, w,
+                                nullptr, &invert, &early));
+    EXPECT_TRUE(early.Written);
+    const auto rowsEqual = [&](int plane, int row) {
+      const int cols = plane ? w / 2 : w;
+      return std::equal(out.planes[plane].begin() + row * out.linesize[plane],
+                        out.planes[plane].begin() + row * out.linesize[plane] + cols,
+                        expected.planes[plane].begin() + row * expected.linesize[plane]);
+    };
+    for (int plane = 0; plane < 3; ++plane) {
+      const int rows = plane ? h / 2 : h, shift = plane ? 1 : 0;
+      for (int row = 0; row < rows; ++row) {
+        const bool kept = row >= (32 >> shift) && row < (58 >> shift);
+        if (kept) {
+          ASSERT_EQ(out.planes[plane][row * out.linesize[plane] + 5], 0) << plane << " row " << row;
+        } else {
+          ASSERT_TRUE(rowsEqual(plane, row)) << plane << " row " << row;
+        }
+      }
+    }
+    const TPictureArea keptRows{0, 33, w, 24};
+    ASSERT_TRUE(BitmapToPicture(converter, out.data, out.linesize, AV_PIX_FMT_YUV420P, h, w, &keptRows));
+    for (int plane = 0; plane < 3; ++plane)
+      for (int row = 0; row < (plane ? h / 2 : h); ++row) ASSERT_TRUE(rowsEqual(plane, row)) << plane << " row " << row;
+
+    // A part of a picture is not written early.
+    const TPictureArea part{10, 10, 100, 100};
+    TEarlyWriteBack none{out.data, out.linesize, 0, 0};
+    ASSERT_TRUE(PictureToBitmap(converter, noise.data, noise.linesize, AV_PIX_FMT_YUV420P, h, w,
+                                &part, &invert, &none));
+    EXPECT_FALSE(none.Written);
+  }
+}
