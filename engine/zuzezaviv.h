@@ -75,7 +75,8 @@ class TCustomZUzezaVIV : public media::TFFBaseComponent {
   // frame's canvas locked; the handler may draw on the bitmap.
   TCustomHookEvent OnCustomHook;
   // Before the first hooked frame of each picture size, on the worker thread: the part of the
-  // frame OnCustomHook reaches (the whole frame when not handled).
+  // frame OnCustomHook reaches (the whole frame when not handled), and optionally work to run on
+  // the bitmap's rows as each frame is converted (THookAreaInfo::Rows).
   TCustomHookAreaEvent OnCustomHookArea;
   TPreviewBitmapEvent OnPreviewBitmap;
   TProgressEvent OnProgress;
