@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <exception>
 #include <filesystem>
+#include <memory>
 #include <mutex>
 
 #include "batch/outputnames.h"
@@ -391,7 +392,8 @@ void TBatchController::HandleCustomHook(engine::THookInfo& info) const {
   const effects::FrameEffectSettings* effects = taskEffects_[info.TaskIndex].get();
   if (!effects || !info.Bitmap) return;
   std::lock_guard canvas(*info.Bitmap);
-  effects::ApplyFrameEffects(*info.Bitmap, *effects);
+  // Colour steps that come first ran on the rows as the bitmap was made (HandleCustomHookArea).
+  effects::ApplyFrameEffects(*info.Bitmap, *effects, effects::ColourStepsComeFirst(*effects));
 }
 
 void TBatchController::HandleCustomHookArea(engine::THookAreaInfo& info) const {
@@ -402,6 +404,15 @@ void TBatchController::HandleCustomHookArea(engine::THookAreaInfo& info) const {
   if (const auto area = effects::MarkArea(*effects, info.Width, info.Height)) {
     info.Whole = false;
     info.Area = *area;
+  }
+  // Colour steps that come first run on each band of rows as soon as it is converted; the rows
+  // the marks do not reach are then written back at once.
+  if (effects::ColourStepsComeFirst(*effects)) {
+    auto steps = std::make_shared<const effects::TColourSteps>(*effects);
+    info.Rows.Pass = [steps](media::TBitmap& bitmap, int firstRow, int rowCount) {
+      steps->ApplyToRows(bitmap, firstRow, rowCount);
+    };
+    info.Rows.AfterPass = effects::MarksArea(*effects, info.Width, info.Height);
   }
 }
 

@@ -7,6 +7,7 @@
 #include <numbers>
 #include <vector>
 
+#include "effects/leveltable.h"
 #include "effects/overlaycache.h"
 #include "media/parallelrows.h"
 
@@ -24,16 +25,6 @@ inline int64_t RoundHalfEven(double v) {
   return static_cast<int64_t>(std::nearbyint(std::clamp(v, -kLimit, kLimit)));
 }
 
-// Calls fn(pointer to the first B byte, pixel count) for every row of the frame, in bands of
-// rows over the machine's cores (fn only reads shared tables).
-template <typename Fn>
-void ForEachRow(media::TBitmap& frame, Fn fn) {
-  const int width = frame.Width();
-  media::ForEachRowBand(frame.Height(), 64, 1, [&](int first, int count) {
-    for (int row = first; row < first + count; ++row) fn(frame.ScanLine(row), width);
-  });
-}
-
 // The exposure curve X: level + trunc(k * (255 - level) / 256) with
 // k = round(256 * (1 - e^t)), t = -level * exposure / 16384.
 void BuildExposureCurve(float exposure, uint8_t curve[256]) {
@@ -48,13 +39,10 @@ void BuildExposureCurve(float exposure, uint8_t curve[256]) {
   }
 }
 
-// The saturation / brightness / contrast pass. When after is given (the exposure curve), every
-// output byte also goes through it: looking up after[L[v]] per byte is the same as one lookup in
-// the composed table, so the two colour steps take a single pass over the frame.
-void ColorAdjustPass(media::TBitmap& frame, int brightness, int contrast, int saturation,
-                     const uint8_t* after) {
-  if (frame.Empty()) return;
-
+// Brightness gain in 1/256 units, then contrast around level 170, as a level table; when after
+// is given (the exposure curve), every level also goes through it: looking up after[L[v]] per
+// byte is the same as one lookup in the composed table, so the two steps take a single pass.
+void BuildLevelTable(int brightness, int contrast, const uint8_t* after, uint8_t levelTable[256]) {
   // Contrast around level 170. 100 would make the secant infinite, so it counts as 99. A
   // positive contrast stretches by 1 / cos(c * pi / 200); a negative one compresses by
   // cos(c * 0.015708), with that decimal constant.
@@ -64,87 +52,132 @@ void ColorAdjustPass(media::TBitmap& frame, int brightness, int contrast, int sa
   for (int i = 0; i < 256; ++i)
     contrastTable[i] = static_cast<uint8_t>(ClampLevel64(RoundHalfEven((i - 170) * f + 170)));
 
-  // Brightness gain in 1/256 units, then contrast: d = (brightness * (j - 1) + 256) / 256,
-  // truncating toward zero.
-  uint8_t levelTable[256];
+  // d = (brightness * (j - 1) + 256) / 256, truncating toward zero.
   for (int j = 0; j < 256; ++j) {
     const int64_t d = (static_cast<int64_t>(brightness) * (j - 1) + 256) / 256;
     const uint8_t level = contrastTable[ClampLevel64(d)];
     levelTable[j] = after ? after[level] : level;
   }
+}
+
+}  // namespace
+
+TColourSteps::TColourSteps(const FrameEffectSettings& settings) {
+  // 255 / 0 / 255 are a new job's values and mean "no adjustment" (256 / 0 / 256 would run the
+  // pass and change nothing).
+  const bool adjust =
+      settings.Brightness != 255 || settings.Contrast != 0 || settings.Saturation != 255;
+  uint8_t curve[256];
+  if (settings.Exposure != 0) BuildExposureCurve(static_cast<float>(settings.Exposure), curve);
+  if (adjust) {
+    PrepareAdjust(settings.Brightness, settings.Contrast, settings.Saturation,
+                  settings.Exposure != 0 ? curve : nullptr);
+  } else if (settings.Exposure != 0) {
+    std::copy_n(curve, 256, levels_);
+    kind_ = TKind::Levels;
+  }
+}
+
+TColourSteps TColourSteps::Adjust(int brightness, int contrast, int saturation) {
+  TColourSteps steps;
+  steps.PrepareAdjust(brightness, contrast, saturation, nullptr);
+  return steps;
+}
+
+TColourSteps TColourSteps::Exposure(float exposure) {
+  TColourSteps steps;
+  BuildExposureCurve(exposure, steps.levels_);
+  steps.kind_ = TKind::Levels;
+  return steps;
+}
+
+// The saturation / brightness / contrast pass (and the exposure curve after it when given).
+void TColourSteps::PrepareAdjust(int brightness, int contrast, int saturation,
+                                 const uint8_t* after) {
+  BuildLevelTable(brightness, contrast, after, levels_);
 
   // Saturation weights W[i] = ((i + 1) * saturation) >> 8, floor division. Beyond +-2^22 every
   // channel that differs from its pixel's grey level is pushed to 0 or 255 and one equal to it
   // keeps it, exactly as with the unlimited value, so the weights can stay 32-bit.
   const int64_t sat = std::clamp(saturation, -(1 << 22), 1 << 22);
-  int32_t weight[256];
-  for (int i = 0; i < 256; ++i) weight[i] = static_cast<int32_t>(((i + 1) * sat) >> 8);
-
-  // Grey table indexed by the sum of a pixel's three channels: m - W[m] with m = sum / 3, so the
-  // pixel loop needs no division.
-  int32_t grey[768];
-  for (int l = 0; l < 256; ++l) grey[3 * l] = grey[3 * l + 1] = grey[3 * l + 2] = l - weight[l];
+  for (int i = 0; i < 256; ++i) weight_[i] = static_cast<int32_t>(((i + 1) * sat) >> 8);
 
   // Weights W[i] = i + k (saturation 255 or 256) leave every pixel's grey mix as it was:
   // base + W[v] is v itself, so each byte takes its level from the table directly.
   bool sameMix = true;
-  for (int i = 0; i < 256; ++i) sameMix = sameMix && weight[i] - i == weight[0];
+  for (int i = 0; i < 256; ++i) sameMix = sameMix && weight_[i] - i == weight_[0];
   if (sameMix) {
-    ForEachRow(frame, [&levelTable](uint8_t* p, int width) {
-      uint8_t* const end = p + static_cast<size_t>(width) * 3;
-      for (; p != end; ++p) *p = levelTable[*p];
-    });
+    kind_ = TKind::Levels;
     return;
   }
+
+  // Grey table indexed by the sum of a pixel's three channels: m - W[m] with m = sum / 3, so the
+  // pixel loop needs no division.
+  for (int l = 0; l < 256; ++l) grey_[3 * l] = grey_[3 * l + 1] = grey_[3 * l + 2] = l - weight_[l];
 
   // Every value base + W[v] can take lies in [lo, hi]. For the settings' ranges that span is
   // small, and a level table over all of it, clamping built in, leaves the pixel loop with
   // lookups and additions only.
-  const auto [minW, maxW] = std::minmax_element(weight, weight + 256);
-  const auto [minG, maxG] = std::minmax_element(grey, grey + 768);
+  const auto [minW, maxW] = std::minmax_element(weight_, weight_ + 256);
+  const auto [minG, maxG] = std::minmax_element(grey_, grey_ + 768);
   const int64_t lo = int64_t{*minG} + *minW, hi = int64_t{*maxG} + *maxW;
   constexpr int64_t kMaxSpan = 1 << 16;
   if (hi - lo < kMaxSpan) {
-    std::vector<uint8_t> clampedLevel(static_cast<size_t>(hi - lo + 1));
-    for (int64_t k = lo; k <= hi; ++k) clampedLevel[k - lo] = levelTable[ClampLevel64(k)];
-    for (int32_t& g : grey) g -= static_cast<int32_t>(lo);
-    const uint8_t* const table = clampedLevel.data();
-    ForEachRow(frame, [&](uint8_t* p, int width) {
-      for (int x = 0; x < width; ++x, p += 3) {
-        const uint8_t b = p[0], g = p[1], r = p[2];
-        const int32_t base = grey[b + g + r];
-        p[0] = table[base + weight[b]];
-        p[1] = table[base + weight[g]];
-        p[2] = table[base + weight[r]];
-      }
-    });
+    clampedLevel_.resize(static_cast<size_t>(hi - lo + 1));
+    for (int64_t k = lo; k <= hi; ++k) clampedLevel_[k - lo] = levels_[ClampLevel64(k)];
+    for (int32_t& g : grey_) g -= static_cast<int32_t>(lo);
+    kind_ = TKind::MixTable;
     return;
   }
-  ForEachRow(frame, [&](uint8_t* p, int width) {
-    for (int x = 0; x < width; ++x, p += 3) {
-      const uint8_t b = p[0], g = p[1], r = p[2];
-      const int32_t base = grey[b + g + r];
-      p[0] = levelTable[ClampLevel(base + weight[b])];
-      p[1] = levelTable[ClampLevel(base + weight[g])];
-      p[2] = levelTable[ClampLevel(base + weight[r])];
-    }
-  });
+  kind_ = TKind::MixClamped;
 }
 
-}  // namespace
+void TColourSteps::ApplyToRows(media::TBitmap& frame, int firstRow, int rowCount) const {
+  const int width = frame.Width();
+  for (int row = firstRow; row < firstRow + rowCount; ++row) {
+    uint8_t* p = frame.ScanLine(row);
+    switch (kind_) {
+      case TKind::None:
+        return;
+      case TKind::Levels:
+        ApplyLevelTable(p, static_cast<size_t>(width) * 3, levels_);
+        break;
+      case TKind::MixTable: {
+        const uint8_t* const table = clampedLevel_.data();
+        for (int x = 0; x < width; ++x, p += 3) {
+          const uint8_t b = p[0], g = p[1], r = p[2];
+          const int32_t base = grey_[b + g + r];
+          p[0] = table[base + weight_[b]];
+          p[1] = table[base + weight_[g]];
+          p[2] = table[base + weight_[r]];
+        }
+        break;
+      }
+      case TKind::MixClamped:
+        for (int x = 0; x < width; ++x, p += 3) {
+          const uint8_t b = p[0], g = p[1], r = p[2];
+          const int32_t base = grey_[b + g + r];
+          p[0] = levels_[ClampLevel(base + weight_[b])];
+          p[1] = levels_[ClampLevel(base + weight_[g])];
+          p[2] = levels_[ClampLevel(base + weight_[r])];
+        }
+        break;
+    }
+  }
+}
+
+void TColourSteps::Apply(media::TBitmap& frame) const {
+  if (kind_ == TKind::None || frame.Empty()) return;
+  media::ForEachRowBand(frame.Height(), 64, 1,
+                        [&](int first, int count) { ApplyToRows(frame, first, count); });
+}
 
 void ApplyExposure(media::TBitmap& frame, float exposure) {
-  if (frame.Empty()) return;
-  uint8_t curve[256];
-  BuildExposureCurve(exposure, curve);
-  ForEachRow(frame, [&curve](uint8_t* p, int width) {
-    uint8_t* const end = p + static_cast<size_t>(width) * 3;
-    for (; p != end; ++p) *p = curve[*p];
-  });
+  TColourSteps::Exposure(exposure).Apply(frame);
 }
 
 void ApplyColorAdjust(media::TBitmap& frame, int brightness, int contrast, int saturation) {
-  ColorAdjustPass(frame, brightness, contrast, saturation, nullptr);
+  TColourSteps::Adjust(brightness, contrast, saturation).Apply(frame);
 }
 
 void BlendImageMark(media::TBitmap& frame, const media::TBitmap& overlay, int x, int y, int alpha,
@@ -184,27 +217,19 @@ void DrawTextMark(media::TBitmap& frame, const std::string& text, const TextFont
   DrawTextOnBitmap(frame, text, font, x, y);
 }
 
-void ApplyFrameEffects(media::TBitmap& frame, const FrameEffectSettings& settings) {
+bool ColourStepsComeFirst(const FrameEffectSettings& settings) {
+  return !settings.ProcessText && !settings.ProcessImage && !TColourSteps(settings).Empty();
+}
+
+void ApplyFrameEffects(media::TBitmap& frame, const FrameEffectSettings& settings,
+                       bool colourStepsDone) {
   // Everything that can fail happens before the first step, so a failing frame stays as it was.
   std::shared_ptr<const media::TBitmap> overlay;
   if (!settings.MarkImageFile.empty()) overlay = OverlayCache::Shared().Get(settings.MarkImageFile);
   if (!settings.MarkText.empty()) EnsureGuiApplication();
 
   const auto colourSteps = [&] {
-    // 255 / 0 / 255 are a new job's values and mean "no adjustment" (256 / 0 / 256 would run
-    // the pass and change nothing).
-    const bool adjust =
-        settings.Brightness != 255 || settings.Contrast != 0 || settings.Saturation != 255;
-    const bool expose = settings.Exposure != 0;
-    if (adjust && expose) {
-      uint8_t curve[256];
-      BuildExposureCurve(static_cast<float>(settings.Exposure), curve);
-      ColorAdjustPass(frame, settings.Brightness, settings.Contrast, settings.Saturation, curve);
-    } else if (adjust) {
-      ApplyColorAdjust(frame, settings.Brightness, settings.Contrast, settings.Saturation);
-    } else if (expose) {
-      ApplyExposure(frame, static_cast<float>(settings.Exposure));
-    }
+    if (!colourStepsDone) TColourSteps(settings).Apply(frame);
   };
   const auto textStep = [&] {
     DrawTextMark(frame, settings.MarkText, settings.MarkFont, settings.TextX, settings.TextY);
@@ -241,6 +266,11 @@ std::optional<media::TPictureArea> MarkArea(const FrameEffectSettings& settings,
   if (settings.Brightness != 255 || settings.Contrast != 0 || settings.Saturation != 255 ||
       settings.Exposure != 0)
     return std::nullopt;
+  return MarksArea(settings, width, height);
+}
+
+std::optional<media::TPictureArea> MarksArea(const FrameEffectSettings& settings, int width,
+                                             int height) {
   int left = width, top = height, right = 0, bottom = 0;
   const auto add = [&](int x, int y, int w, int h) {
     if (w <= 0 || h <= 0) return;

@@ -1,15 +1,17 @@
 // Frame effects and watermarks: the exposure curve, the combined saturation / brightness /
 // contrast pass, the image watermark blend and the text watermark, and ApplyFrameEffects, which
 // runs them on a frame in the order a job's two process flags select. The conversion hook and
-// every preview use these same functions, so a preview shows what the conversion produces.
-// Frames are 24-bit B, G, R bitmaps changed in place. No function takes a lock or keeps state
-// between calls, apart from the shared cache of decoded watermark files (overlaycache.h); the
-// caller holds the frame's canvas lock.
+// every preview use these same functions, so a preview shows what the conversion produces (a
+// conversion may run the colour steps, TColourSteps, on the rows as it makes each frame, when
+// they come first). Frames are 24-bit B, G, R bitmaps changed in place. No function takes a lock
+// or keeps state between calls, apart from the shared cache of decoded watermark files
+// (overlaycache.h); the caller holds the frame's canvas lock.
 #pragma once
 
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "effects/textcanvas.h"
 #include "media/bitmap.h"
@@ -35,6 +37,33 @@ struct FrameEffectSettings {
   bool ProcessImage = false;  // the image is blended before the colour steps and changed by them
 
   bool operator==(const FrameEffectSettings&) const = default;
+};
+
+// The colour steps of a job's settings (ApplyColorAdjust unless brightness, contrast, saturation
+// are exactly 255, 0, 255; then ApplyExposure unless exposure is 0), with their tables made once
+// and both steps taken in one pass over the pixels. Apply works on the whole frame in row bands
+// over the machine's cores; ApplyToRows on the given rows alone, in the calling thread (the
+// rows of one frame may be done in several threads at once).
+class TColourSteps {
+ public:
+  explicit TColourSteps(const FrameEffectSettings& settings);
+  static TColourSteps Adjust(int brightness, int contrast, int saturation);
+  static TColourSteps Exposure(float exposure);
+  bool Empty() const { return kind_ == TKind::None; }
+  void Apply(media::TBitmap& frame) const;
+  void ApplyToRows(media::TBitmap& frame, int firstRow, int rowCount) const;
+
+ private:
+  TColourSteps() = default;
+  void PrepareAdjust(int brightness, int contrast, int saturation, const uint8_t* after);
+  // None: nothing to do. Levels: every byte through levels_. MixTable: the saturation mix with
+  // clampedLevel_ over the span of mixed values. MixClamped: the mix clamped, then levels_.
+  enum class TKind { None, Levels, MixTable, MixClamped };
+  TKind kind_ = TKind::None;
+  uint8_t levels_[256] = {};
+  int32_t weight_[256] = {};
+  int32_t grey_[768] = {};
+  std::vector<uint8_t> clampedLevel_;
 };
 
 // Replaces every B, G and R byte by the exposure curve's level: 0 and 255 never move, positive
@@ -66,12 +95,25 @@ void DrawTextMark(media::TBitmap& frame, const std::string& text, const TextFont
 // The watermark file is read (through the shared overlay cache) before any step runs: when it
 // cannot be read, std::runtime_error "Cannot load watermark image <path>" is thrown and the
 // frame is left unchanged.
-void ApplyFrameEffects(media::TBitmap& frame, const FrameEffectSettings& settings);
+// With colourStepsDone the colour steps are left out: the frame went through
+// TColourSteps(settings) already, which ColourStepsComeFirst allows.
+void ApplyFrameEffects(media::TBitmap& frame, const FrameEffectSettings& settings,
+                       bool colourStepsDone = false);
+
+// True when ApplyFrameEffects runs colour steps before anything else (both process flags clear):
+// then they may be done on the frame's rows as the frame is made (TColourSteps::ApplyToRows),
+// and ApplyFrameEffects with colourStepsDone does the rest, with the same result.
+bool ColourStepsComeFirst(const FrameEffectSettings& settings);
 
 // The part of a width x height frame ApplyFrameEffects reads and changes when no colour step runs:
 // the text's and the image's areas together, cut to the frame. Nothing (the whole frame) when a
 // colour step runs or the watermark file cannot be read (ApplyFrameEffects then reports it).
 std::optional<media::TPictureArea> MarkArea(const FrameEffectSettings& settings, int width,
                                             int height);
+
+// The part of a width x height frame the text and image steps read and change, cut to the frame
+// (empty without marks); nothing when the watermark file cannot be read.
+std::optional<media::TPictureArea> MarksArea(const FrameEffectSettings& settings, int width,
+                                             int height);
 
 }  // namespace effects

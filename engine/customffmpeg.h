@@ -140,8 +140,9 @@ class TCustomFFmpeg : public media::TFFBaseComponent {
                                            int frameNumber, int64_t pts, bool& update,
                                            bool& stopHook)>;
   // True with the part of a width x height frame the hook reaches; false for the whole frame.
-  using THookAreaCallback =
-      std::function<bool(TCustomFFmpeg* task, int width, int height, media::TPictureArea& area)>;
+  // Rows work it sets runs on the converted rows of every such frame before the hook callback.
+  using THookAreaCallback = std::function<bool(TCustomFFmpeg* task, int width, int height,
+                                               media::TPictureArea& area, THookRows& rows)>;
   using TPreviewCallback = std::function<void(TCustomFFmpeg* task, const media::TBitmap& bitmap,
                                               int64_t pts, int frameNumber)>;
   using TProgressCallback =

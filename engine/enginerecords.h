@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -12,6 +13,7 @@ extern "C" {
 }
 
 #include "media/bitmap.h"
+#include "media/pictureconverter.h"
 
 namespace engine {
 
@@ -112,14 +114,27 @@ struct THookInfo {
   bool StopHook = false;             // out: true stops the hook for the rest of the task
 };
 
+// Work on the hook's bitmap as each frame is converted (see THookAreaInfo): Pass runs on the
+// converted rows band by band, in several threads at once. With AfterPass, the hook itself reads
+// and changes only that part after the pass, so every row outside its rows may be written back
+// into the picture as soon as the pass has run on it.
+struct THookRows {
+  media::TBitmapRowsPass Pass;
+  std::optional<media::TPictureArea> AfterPass;
+};
+
 // What the per-frame hook reaches, asked before the first frame of each picture size of a task.
 // A handler that clears Whole and names Area promises that the hook reads and changes only that
-// part of the bitmap: then only that part is converted for it and written back.
+// part of the bitmap: then only that part is converted for it and written back. A handler that
+// sets Rows.Pass has it run on the bitmap's converted rows band by band as each frame of the size
+// is converted, before the per-frame hook gets the bitmap: work that changes each row on its own
+// is then done while the rows are fresh in the cache (THookRows).
 struct THookAreaInfo {
   int TaskIndex = 0;
   int Width = 0, Height = 0;  // the decoded frame
   bool Whole = true;          // out
   media::TPictureArea Area;   // out, when Whole is false
+  THookRows Rows;             // out, optional
 };
 
 struct TPreviewInfo {

@@ -4,6 +4,7 @@
 // previewer window), rate-limited.
 #include <exception>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/framehooks.h"
@@ -27,23 +28,23 @@ void TTranscoder::PreProcessFrame(TInputStream& ist) {
   const bool hook = static_cast<bool>(task_.HookCallback);
   const bool plugins = s_.usingVhook && !task_.frameHooks_.Empty();
   if (!hook && !plugins) return;
-  // The decoder may still use the picture's memory: the hooks work on a picture of the run's own
-  // (a deinterlaced or turned one already is, and then nothing is copied).
+  if (hook) {
+    CustomHook(ist);  // makes the picture its own as it needs
+    return;
+  }
+  // The decoder may still use the picture's memory: the plug-ins work on a picture of the run's
+  // own (a deinterlaced or turned one already is, and then nothing is copied).
   if (ff::av_frame_make_writable(ist.frame) < 0) {
     task_.Log(media::llError, "hook buf malloc error.");
     return;
   }
   AVFrame* frame = ist.frame;
-  if (hook) {
-    CustomHook(ist);
-  } else if (plugins) {
-    VCFrameHookPicture picture{};
-    for (int i = 0; i < 4; ++i) {
-      picture.data[i] = frame->data[i];
-      picture.linesize[i] = frame->linesize[i];
-    }
-    task_.frameHooks_.Process(picture, frame->format, frame->width, frame->height, ist.pts);
+  VCFrameHookPicture picture{};
+  for (int i = 0; i < 4; ++i) {
+    picture.data[i] = frame->data[i];
+    picture.linesize[i] = frame->linesize[i];
   }
+  task_.frameHooks_.Process(picture, frame->format, frame->width, frame->height, ist.pts);
 }
 
 // The media library's deinterlacer; false leaves the picture as it was.
@@ -143,7 +144,8 @@ const media::TPictureArea* TTranscoder::HookArea(int width, int height) {
     hookAreaWidth_ = width;
     hookAreaHeight_ = height;
     media::TPictureArea area;
-    if (task_.HookAreaCallback && task_.HookAreaCallback(&task_, width, height, area))
+    hookRows_ = {};
+    if (task_.HookAreaCallback && task_.HookAreaCallback(&task_, width, height, area, hookRows_))
       hookArea_ = area;
     else
       hookArea_.reset();
@@ -151,13 +153,56 @@ const media::TPictureArea* TTranscoder::HookArea(int width, int height) {
   return hookArea_ ? &*hookArea_ : nullptr;
 }
 
+AVFrame* TTranscoder::HookPicture(const AVFrame* like) {
+  if (!hookPicture_ && !(hookPicture_ = ff::av_frame_alloc())) return nullptr;
+  if (!hookSwap_ && !(hookSwap_ = ff::av_frame_alloc())) return nullptr;
+  AVFrame* picture = hookPicture_;
+  if (picture->buf[0] && !(picture->format == like->format && picture->width == like->width &&
+                           picture->height == like->height && ff::av_frame_is_writable(picture)))
+    ff::av_frame_unref(picture);
+  if (!picture->buf[0]) {
+    picture->format = like->format;
+    picture->width = like->width;
+    picture->height = like->height;
+    if (ff::av_frame_get_buffer(picture, 0) < 0) {
+      ff::av_frame_unref(picture);
+      return nullptr;
+    }
+  }
+  return picture;
+}
+
 void TTranscoder::CustomHook(TInputStream& ist) {
   AVFrame* frame = ist.frame;
   const auto format = static_cast<AVPixelFormat>(frame->format);
   // A hook that reaches only a part of the frame (a watermark) has only that part converted.
   const media::TPictureArea* area = HookArea(frame->width, frame->height);
+  // The bitmap is written back into a picture of the run's own, which then takes the place of the
+  // frame's, when it covers the whole picture and either the decoder may still use the frame's
+  // memory (no copy of the picture is made) or rows are written back as soon as the rows pass has
+  // run on them (the frame stays as it was should the hook decline the update). Otherwise the
+  // frame becomes the run's own first (a deinterlaced or turned one already is) and is written.
+  const bool early = hookRows_.AfterPass.has_value();
+  AVFrame* target = frame;
+  if (frame->nb_extended_buf == 0 &&
+      media::BitmapWritesWholePicture(format, frame->height, frame->width, area) &&
+      (early || !ff::av_frame_is_writable(frame))) {
+    if (AVFrame* own = HookPicture(frame)) target = own;
+  }
+  if (target == frame && ff::av_frame_make_writable(frame) < 0) {
+    task_.Log(media::llError, "hook buf malloc error.");
+    return;
+  }
+  media::TEarlyWriteBack rowsBack;
+  if (early && target != frame) {
+    rowsBack.data = target->data;
+    rowsBack.linesize = target->linesize;
+    rowsBack.keepFirst = hookRows_.AfterPass->y;
+    rowsBack.keepEnd = hookRows_.AfterPass->y + hookRows_.AfterPass->height;
+  }
   if (!media::PictureToBitmap(hookConverter_, ConstPlanes(frame), frame->linesize, format,
-                              frame->height, frame->width, area)) {
+                              frame->height, frame->width, area, &hookRows_.Pass,
+                              rowsBack.data ? &rowsBack : nullptr)) {
     task_.Log(media::llError, "Cannot initialize the toRGB conversion context");
     SwitchHookOff();
     return;
@@ -172,10 +217,27 @@ void TTranscoder::CustomHook(TInputStream& ist) {
     task_.Log(media::llError, "Error occurs OnCustomHook: unknown error");
     update = false;
   }
-  if (update && !media::BitmapToPicture(hookConverter_, frame->data, frame->linesize, format,
-                                        frame->height, frame->width, area)) {
+  // Rows written early leave only the kept rows, across the whole width.
+  const media::TPictureArea keptRows{0, rowsBack.keepFirst, frame->width,
+                                     rowsBack.keepEnd - rowsBack.keepFirst};
+  const media::TPictureArea* rest = rowsBack.Written ? &keptRows : area;
+  if (update && !media::BitmapToPicture(hookConverter_, target->data, target->linesize, format,
+                                        frame->height, frame->width, rest)) {
     task_.Log(media::llError, "Cannot initialize the fromRGB conversion context");
     SwitchHookOff();
+  } else if (update && target != frame) {
+    // The frame keeps its times and properties and takes a reference to the written buffers in
+    // place of its own, which are released.
+    if (ff::av_frame_ref(hookSwap_, target) < 0) {
+      task_.Log(media::llError, "hook buf malloc error.");
+    } else {
+      for (int i = 0; i < AV_NUM_DATA_POINTERS; ++i) {
+        std::swap(frame->buf[i], hookSwap_->buf[i]);
+        std::swap(frame->data[i], hookSwap_->data[i]);
+        std::swap(frame->linesize[i], hookSwap_->linesize[i]);
+      }
+      ff::av_frame_unref(hookSwap_);
+    }
   }
   if (stopHook) SwitchHookOff();
 }

@@ -67,6 +67,8 @@ TTranscoder::~TTranscoder() {
     ff::av_freep(&ist.s16);
     ff::av_channel_layout_uninit(&ist.s16Layout);
   }
+  ff::av_frame_free(&hookPicture_);
+  ff::av_frame_free(&hookSwap_);
   ff::av_packet_free(&pkt_);
   ff::av_packet_free(&outPkt_);
   ff::av_freep(&subtitleBuffer_);

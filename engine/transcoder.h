@@ -196,7 +196,11 @@ class TTranscoder {
                             std::initializer_list<TFilterStep> chain);
   static void FreePictureFilter(TPictureFilter& filter);
   void CustomHook(TInputStream& ist);
-  // The part of a frame of this size the hook reaches (asked once per size); null: all of it.
+  // A picture of the frame's size and format whose samples the run may overwrite: the buffers of
+  // the last one, once nothing else holds them any more, else new ones. Null when out of memory.
+  AVFrame* HookPicture(const AVFrame* like);
+  // The part of a frame of this size the hook reaches (asked once per size, with the rows work
+  // in hookRows_); null: all of it.
   const media::TPictureArea* HookArea(int width, int height);
   void SwitchHookOff();
   // The picture handed to the encoder, with its output time in µs.
@@ -257,6 +261,9 @@ class TTranscoder {
   media::TPictureConverter hookConverter_, postConverter_;
   int hookAreaWidth_ = 0, hookAreaHeight_ = 0;  // the frame size hookArea_ was asked for
   std::optional<media::TPictureArea> hookArea_;
+  THookRows hookRows_;  // run on the rows as the hook's bitmap is made
+  AVFrame* hookPicture_ = nullptr;  // buffers the custom hook writes whole pictures into
+  AVFrame* hookSwap_ = nullptr;     // takes the decoder's buffers off a picture
   int64_t lastPostHook_ = 0;
   std::unique_ptr<media::TPreviewer> previewer_;
   int headersWritten_ = 0;  // outputs whose header is written (they get a trailer)

@@ -182,8 +182,8 @@ bool TCustomZUzezaVIV::SetOutputFile(int taskIndex, const std::string& fileName,
       };
     if (options && options->CustomHook)
       task->HookAreaCallback = [this](TCustomFFmpeg* t, int width, int height,
-                                      media::TPictureArea& area) {
-        return DoCustomHookArea(t, width, height, area);
+                                      media::TPictureArea& area, THookRows& rows) {
+        return DoCustomHookArea(t, width, height, area, rows);
       };
     return true;
   } catch (const std::exception& e) {
@@ -352,13 +352,14 @@ void TCustomZUzezaVIV::DoCustomHook(TCustomFFmpeg* task, media::TBitmap& bitmap,
 }
 
 bool TCustomZUzezaVIV::DoCustomHookArea(TCustomFFmpeg* task, int width, int height,
-                                        media::TPictureArea& area) {
+                                        media::TPictureArea& area, THookRows& rows) {
   if (!OnCustomHookArea) return false;
   THookAreaInfo info;
   info.TaskIndex = IndexOf(task);
   info.Width = width;
   info.Height = height;
   CallHandler([&] { OnCustomHookArea(this, &info); });
+  rows = std::move(info.Rows);
   if (info.Whole) return false;
   area = info.Area;
   return true;

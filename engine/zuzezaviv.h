@@ -75,7 +75,8 @@ class TCustomZUzezaVIV : public media::TFFBaseComponent {
   // frame's canvas locked; the handler may draw on the bitmap.
   TCustomHookEvent OnCustomHook;
   // Before the first hooked frame of each picture size, on the worker thread: the part of the
-  // frame OnCustomHook reaches (the whole frame when not handled).
+  // frame OnCustomHook reaches (the whole frame when not handled), and optionally work to run on
+  // the bitmap's rows as each frame is converted (THookAreaInfo::Rows).
   TCustomHookAreaEvent OnCustomHookArea;
   TPreviewBitmapEvent OnPreviewBitmap;
   TProgressEvent OnProgress;
@@ -134,7 +135,7 @@ class TCustomZUzezaVIV : public media::TFFBaseComponent {
   virtual void DoCustomHook(TCustomFFmpeg* task, media::TBitmap& bitmap, int frameNumber,
                             int64_t pts, bool& update, bool& stopHook);
   virtual bool DoCustomHookArea(TCustomFFmpeg* task, int width, int height,
-                                media::TPictureArea& area);
+                                media::TPictureArea& area, THookRows& rows);
   virtual void DoPreviewBitmap(TCustomFFmpeg* task, const media::TBitmap& bitmap, int64_t pts,
                                int frameNumber);
   virtual void DoProgress(TCustomFFmpeg* task, int fileIndex, int frameNumber, int fps,

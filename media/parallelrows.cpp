@@ -75,22 +75,29 @@ class TBandPool {
 
 }  // namespace
 
+std::vector<TRowBand> RowBands(int rows, int minRows, int align) {
+  if (rows <= 0) return {};
+  const int most = TBandPool::Shared().Helpers() + 1;
+  const int count = std::clamp(rows / std::max(1, minRows), 1, most);
+  if (count == 1) return {{0, rows}};
+  std::vector<TRowBand> bands;
+  const int step = std::max(align, (rows / count + align - 1) & ~(align - 1));
+  for (int first = 0; first < rows; first += step) bands.push_back({first, std::min(step, rows - first)});
+  return bands;
+}
+
 void ForEachRowBand(int rows, int minRows, int align,
                     const std::function<void(int firstRow, int rowCount)>& fn) {
-  if (rows <= 0) return;
-  TBandPool& pool = TBandPool::Shared();
-  const int most = pool.Helpers() + 1;
-  const int count = std::clamp(rows / std::max(1, minRows), 1, most);
-  if (count == 1) {
+  const std::vector<TRowBand> bands = RowBands(rows, minRows, align);
+  if (bands.size() == 1) {
     fn(0, rows);
     return;
   }
+  if (bands.empty()) return;
   auto job = std::make_shared<TBandJob>();
   job->fn = &fn;
-  const int step = std::max(align, (rows / count + align - 1) & ~(align - 1));
-  for (int first = 0; first < rows; first += step)
-    job->bands.emplace_back(first, std::min(step, rows - first));
-  pool.Offer(job, static_cast<int>(job->bands.size()) - 1);
+  for (const TRowBand& band : bands) job->bands.emplace_back(band.first, band.count);
+  TBandPool::Shared().Offer(job, static_cast<int>(job->bands.size()) - 1);
   job->Work();
   std::unique_lock guard(job->lock);
   job->finished.wait(guard, [&] { return job->done == job->bands.size(); });

@@ -8,10 +8,20 @@
 #pragma once
 
 #include <functional>
+#include <vector>
 
 namespace media {
 
-// Runs fn(firstRow, rowCount) over rows 0 .. rows-1 in bands of at least minRows rows whose
+struct TRowBand {
+  int first = 0, count = 0;
+  bool operator==(const TRowBand&) const = default;
+};
+
+// The bands ForEachRowBand cuts rows 0 .. rows-1 into for these arguments, in order; the same
+// for the same arguments throughout the process. None for no rows.
+std::vector<TRowBand> RowBands(int rows, int minRows, int align);
+
+// Runs fn(firstRow, rowCount) over rows 0 .. rows-1 in the bands RowBands gives: bands of at least minRows rows whose
 // starts are multiples of `align` (a power of two, for chroma rows shared by two picture rows).
 // Small pictures, or a machine with one core, run as one band in the calling thread.
 void ForEachRowBand(int rows, int minRows, int align,

@@ -1,11 +1,13 @@
 #include "media/pictureconverter.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <mutex>
 
 #include "media/ffapi.h"
 #include "media/parallelrows.h"
+#include "media/yuv420rows.h"
 
 namespace media {
 namespace {
@@ -19,8 +21,8 @@ void FreeScaler(SwsContext*& ctx) {
 }
 
 // ---- The direct path for planar 4:2:0 pictures ----
-// Standard-definition colour matrix at video levels (luma 16..235, chroma 16..240), 8-bit
-// fixed point, the matrix the scaler applies to these pictures when they name none.
+// Written back with the standard-definition colour matrix at video levels (yuv420rows.h), the
+// matrix the scaler applies to these pictures when they name none.
 
 bool DirectPath(AVPixelFormat format, int width, int height) {
   return format == AV_PIX_FMT_YUV420P && width % 2 == 0 && height % 2 == 0;
@@ -40,38 +42,38 @@ TPictureArea EvenArea(const TPictureArea* area, int width, int height) {
 // Rows are handled in pairs (one chroma row each); bands of at least this many rows are worth a
 // helper thread.
 constexpr int kMinBandRows = 64;
+// Rows converted at a time before a rows pass runs over them (even, for the chroma rows).
+constexpr int kSliceRows = 16;
 
-// One pair of rows: four luma samples per 2x2 block, and chroma from the block's mean.
-void RowPairToYuv420(
-    const uint8_t* __restrict in0, const uint8_t* __restrict in1, uint8_t* __restrict y0,
-    uint8_t* __restrict y1, uint8_t* __restrict pu, uint8_t* __restrict pv, int pairs) {
-  for (int i = 0; i < pairs; ++i) {
-    const uint8_t* p = in0 + 6 * i;
-    const uint8_t* q = in1 + 6 * i;
-    y0[2 * i] = static_cast<uint8_t>(((66 * p[2] + 129 * p[1] + 25 * p[0] + 128) >> 8) + 16);
-    y0[2 * i + 1] = static_cast<uint8_t>(((66 * p[5] + 129 * p[4] + 25 * p[3] + 128) >> 8) + 16);
-    y1[2 * i] = static_cast<uint8_t>(((66 * q[2] + 129 * q[1] + 25 * q[0] + 128) >> 8) + 16);
-    y1[2 * i + 1] = static_cast<uint8_t>(((66 * q[5] + 129 * q[4] + 25 * q[3] + 128) >> 8) + 16);
-    const int b = p[0] + p[3] + q[0] + q[3];
-    const int g = p[1] + p[4] + q[1] + q[4];
-    const int r = p[2] + p[5] + q[2] + q[5];
-    pu[i] = static_cast<uint8_t>(((-38 * r - 74 * g + 112 * b + 512) >> 10) + 128);
-    pv[i] = static_cast<uint8_t>(((112 * r - 94 * g - 18 * b + 512) >> 10) + 128);
+// Rows first .. end-1 (even) of the area's columns, in the calling thread.
+void RowsToYuv420(const TBitmap& bitmap, uint8_t* const data[4], const int linesize[4],
+                  const TPictureArea& a, int first, int end) {
+  const TRowPairToYuv420 rowPair = RowPairToYuv420();
+  for (int row = first; row < end; row += 2) {
+    uint8_t* y0 = data[0] + static_cast<ptrdiff_t>(row) * linesize[0] + a.x;
+    rowPair(bitmap.ScanLine(row) + a.x * 3, bitmap.ScanLine(row + 1) + a.x * 3, y0,
+            y0 + linesize[0], data[1] + static_cast<ptrdiff_t>(row / 2) * linesize[1] + a.x / 2,
+            data[2] + static_cast<ptrdiff_t>(row / 2) * linesize[2] + a.x / 2, a.width / 2);
   }
 }
 
 void BitmapToYuv420(const TBitmap& bitmap, uint8_t* const data[4], const int linesize[4],
                     const TPictureArea& a) {
   ForEachRowBand(a.height, kMinBandRows, 2, [&](int first, int count) {
-    for (int row = a.y + first; row < a.y + first + count; row += 2) {
-      uint8_t* y0 = data[0] + static_cast<ptrdiff_t>(row) * linesize[0] + a.x;
-      RowPairToYuv420(bitmap.ScanLine(row) + a.x * 3, bitmap.ScanLine(row + 1) + a.x * 3, y0,
-                      y0 + linesize[0],
-                      data[1] + static_cast<ptrdiff_t>(row / 2) * linesize[1] + a.x / 2,
-                      data[2] + static_cast<ptrdiff_t>(row / 2) * linesize[2] + a.x / 2,
-                      a.width / 2);
-    }
+    RowsToYuv420(bitmap, data, linesize, a, a.y + first, a.y + first + count);
   });
+}
+
+// The rows of first .. end-1 (even) outside the kept rows, written back early.
+void WriteEarly(const TBitmap& bitmap, const TEarlyWriteBack& early, int first, int end) {
+  const TPictureArea all{0, 0, bitmap.Width(), bitmap.Height()};
+  const int keepFirst = early.keepFirst & ~1, keepEnd = (early.keepEnd + 1) & ~1;
+  if (keepEnd <= keepFirst) {
+    RowsToYuv420(bitmap, early.data, early.linesize, all, first, end);
+    return;
+  }
+  RowsToYuv420(bitmap, early.data, early.linesize, all, first, std::min(end, keepFirst));
+  RowsToYuv420(bitmap, early.data, early.linesize, all, std::max(first, keepEnd), end);
 }
 
 }  // namespace
@@ -92,6 +94,8 @@ void TPictureConverter::Reset() {
   std::memset(rgbLinesize_, 0, sizeof rgbLinesize_);
   FreeScaler(toRGB_);
   FreeScaler(fromRGB_);
+  for (SwsContext*& ctx : bandToRGB_) FreeScaler(ctx);
+  bandToRGB_.clear();
 }
 
 bool TPictureConverter::PrepareRGB(int width, int height) {
@@ -108,7 +112,8 @@ bool TPictureConverter::PrepareRGB(int width, int height) {
 
 bool PictureToBitmap(TPictureConverter& converter, const uint8_t* const data[4],
                      const int linesize[4], AVPixelFormat format, int height, int width,
-                     const TPictureArea* area) {
+                     const TPictureArea* area, const TBitmapRowsPass* pass,
+                     TEarlyWriteBack* early) {
   if (width <= 0 || height <= 0) return false;
   if (!converter.bitmap_) converter.bitmap_ = std::make_unique<TBitmap>();
   TBitmap& bitmap = *converter.bitmap_;
@@ -125,23 +130,71 @@ bool PictureToBitmap(TPictureConverter& converter, const uint8_t* const data[4],
     for (int p = 1; p <= 2; ++p)
       planes[p] += static_cast<ptrdiff_t>(part.y / 2) * linesize[p] + part.x / 2;
   }
+  // The pass over the converted rows, for the paths that convert them in one go.
+  const bool writeEarly = early && DirectPath(format, width, height) && part.width == width &&
+                          part.height == height;
+  const auto passOver = [&](const TPictureArea& rows) {
+    if (pass && *pass)
+      ForEachRowBand(rows.height, kMinBandRows, 1,
+                     [&](int first, int count) { (*pass)(bitmap, rows.y + first, count); });
+    if (writeEarly) {
+      ForEachRowBand(height, kMinBandRows, 2,
+                     [&](int first, int count) { WriteEarly(bitmap, *early, first, first + count); });
+      early->Written = true;
+    }
+    return true;
+  };
   if (format == TPictureConverter::kTargetFormat && width % 2 == 0 && height % 2 == 0 &&
       linesize[0] == bitmap.Stride()) {
     std::memcpy(bitmap.Bits(), data[0], bitmap.ByteSize());
-    return true;
+    return passOver(part);
+  }
+  // A whole 4:2:0 picture whose width is a multiple of 16 goes straight into the bitmap: its rows
+  // are then unpadded and aligned as the scaler's vector code wants, and that code writes whole
+  // blocks of 16 pixels, never past a row. It is converted in row bands of even height, each by
+  // a scaler of its own as a picture of its own (the conversion keeps to pairs of rows, so the
+  // pixels are those of one conversion of the whole), and each band goes through the pass at once.
+  if (DirectPath(format, width, height) && part.width == width && width % 16 == 0) {
+    const std::vector<TRowBand> bands = RowBands(height, kMinBandRows, 2);
+    std::vector<SwsContext*>& scalers = converter.bandToRGB_;
+    if (scalers.size() < bands.size()) scalers.resize(bands.size(), nullptr);
+    for (size_t i = 0; i < bands.size(); ++i) {
+      scalers[i] = ff::sws_getCachedContext(scalers[i], width, bands[i].count, format, width,
+                                            bands[i].count, TPictureConverter::kTargetFormat,
+                                            SWS_BICUBIC, nullptr, nullptr, nullptr);
+      if (!scalers[i]) return false;
+    }
+    // A band is fed to its scaler in slices of a few rows, top to bottom, each passed at once
+    // while it is still in the cache.
+    const int sliceRows = (pass && *pass) || writeEarly ? kSliceRows : height;
+    std::atomic<bool> ok{true};
+    ForEachRowBand(height, kMinBandRows, 2, [&](int first, int count) {
+      size_t i = 0;
+      while (bands[i].first != first) ++i;
+      uint8_t* rows[4] = {bitmap.ScanLine(first)};
+      const int stride[4] = {bitmap.Stride()};
+      for (int y = 0; y < count && ok; y += sliceRows) {
+        const int sliceHeight = std::min(sliceRows, count - y);
+        const int top = first + y;
+        const uint8_t* slice[4] = {planes[0] + static_cast<ptrdiff_t>(top) * linesize[0],
+                                   planes[1] + static_cast<ptrdiff_t>(top / 2) * linesize[1],
+                                   planes[2] + static_cast<ptrdiff_t>(top / 2) * linesize[2],
+                                   nullptr};
+        if (ff::sws_scale(scalers[i], slice, linesize, y, sliceHeight, rows, stride) <= 0) {
+          ok = false;
+          return;
+        }
+        if (pass && *pass) (*pass)(bitmap, top, sliceHeight);
+        if (writeEarly) WriteEarly(bitmap, *early, top, top + sliceHeight);
+      }
+    });
+    if (writeEarly && ok) early->Written = true;
+    return ok;
   }
   converter.toRGB_ = ff::sws_getCachedContext(
       converter.toRGB_, part.width, part.height, format, part.width, part.height,
       TPictureConverter::kTargetFormat, SWS_BICUBIC, nullptr, nullptr, nullptr);
   if (!converter.toRGB_) return false;
-  // A whole 4:2:0 picture whose width is a multiple of 16 goes straight into the bitmap: its rows
-  // are then unpadded and aligned as the scaler's vector code wants, and that code writes whole
-  // blocks of 16 pixels, never past a row. Anything else goes through the aligned buffer.
-  if (DirectPath(format, width, height) && part.width == width && width % 16 == 0) {
-    uint8_t* rows[4] = {bitmap.Bits()};
-    const int stride[4] = {bitmap.Stride()};
-    return ff::sws_scale(converter.toRGB_, planes, linesize, 0, height, rows, stride) > 0;
-  }
   if (!converter.PrepareRGB(part.width, part.height)) return false;
   if (ff::sws_scale(converter.toRGB_, planes, linesize, 0, part.height, converter.rgbData_,
                     converter.rgbLinesize_) <= 0)
@@ -150,7 +203,7 @@ bool PictureToBitmap(TPictureConverter& converter, const uint8_t* const data[4],
     std::memcpy(bitmap.ScanLine(part.y + row) + part.x * 3,
                 converter.rgbData_[0] + static_cast<size_t>(row) * converter.rgbLinesize_[0],
                 static_cast<size_t>(part.width) * 3);
-  return true;
+  return passOver(part);
 }
 
 bool BitmapToPicture(TPictureConverter& converter, uint8_t* const data[4], const int linesize[4],
@@ -180,6 +233,13 @@ bool BitmapToPicture(TPictureConverter& converter, uint8_t* const data[4], const
   if (!converter.fromRGB_) return false;
   return ff::sws_scale(converter.fromRGB_, converter.rgbData_, converter.rgbLinesize_, 0, height,
                        data, linesize) > 0;
+}
+
+bool BitmapWritesWholePicture(AVPixelFormat format, int height, int width,
+                              const TPictureArea* area) {
+  if (!area || !DirectPath(format, width, height)) return true;
+  const TPictureArea part = EvenArea(area, width, height);
+  return part.x == 0 && part.y == 0 && part.width == width && part.height == height;
 }
 
 }  // namespace media

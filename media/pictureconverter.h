@@ -1,15 +1,18 @@
 // TPictureConverter: turns decoded pictures of any pixel format into the 24-bit BGR TBitmap that
 // hooks, previews and snapshots use, and writes a (changed) bitmap back into a picture. It owns
-// the bitmap, a reusable aligned RGB buffer and the two cached scaler contexts (bicubic). Planar
+// the bitmap, a reusable aligned RGB buffer and its cached scaler contexts (bicubic). Planar
 // 4:2:0 pictures of even size (what decoders give nearly always) may be limited to a part of the
-// picture the caller names, are scaled straight into the bitmap when their rows allow it, and are
-// written back directly (the standard-definition colour matrix at video levels, as the scaler
-// uses for them) in row bands over the machine's cores. One converter belongs to one thread at a
-// time; the bitmap's canvas lock is held while it is written.
+// picture the caller names, are scaled straight into the bitmap in row bands over the machine's
+// cores when their rows allow it (a caller's rows pass running on each band as it is done), and
+// are written back directly (the standard-definition colour matrix at video levels, as the scaler
+// uses for them) in row bands. One converter belongs to one thread at a time; the bitmap's canvas
+// lock is held while it is written.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <vector>
 
 #include "media/bitmap.h"
 
@@ -20,6 +23,12 @@ extern "C" {
 struct SwsContext;
 
 namespace media {
+
+// Work done on the bitmap's rows first .. first+count-1 right after PictureToBitmap has converted
+// them, while they are fresh in the cache. Bands of one conversion may run at the same time in
+// several threads: the function must touch only its own rows.
+using TBitmapRowsPass = std::function<void(TBitmap& bitmap, int firstRow, int rowCount)>;
+struct TEarlyWriteBack;
 
 class TPictureConverter {
  public:
@@ -39,7 +48,8 @@ class TPictureConverter {
 
  private:
   friend bool PictureToBitmap(TPictureConverter&, const uint8_t* const[4], const int[4],
-                              AVPixelFormat, int, int, const TPictureArea*);
+                              AVPixelFormat, int, int, const TPictureArea*,
+                              const TBitmapRowsPass*, TEarlyWriteBack*);
   friend bool BitmapToPicture(TPictureConverter&, uint8_t* const[4], const int[4], AVPixelFormat,
                               int, int, const TPictureArea*);
   struct BufferFree {
@@ -55,17 +65,35 @@ class TPictureConverter {
   int rgbLinesize_[4] = {};
   SwsContext* toRGB_ = nullptr;
   SwsContext* fromRGB_ = nullptr;
+  std::vector<SwsContext*> bandToRGB_;  // one per row band of a whole 4:2:0 picture
+};
+
+// A picture the bitmap will go back into, for writing rows back early: every converted row
+// outside rows keepFirst .. keepEnd-1 (grown to even edges) is written into it as soon as the
+// rows pass has run on it, and Written tells that this happened (a whole planar 4:2:0 picture of
+// even size only; otherwise nothing is written early and Written stays false). The kept rows are
+// then written with BitmapToPicture and the area of those rows across the whole width.
+struct TEarlyWriteBack {
+  uint8_t* const* data = nullptr;
+  const int* linesize = nullptr;
+  int keepFirst = 0, keepEnd = 0;
+  bool Written = false;  // out
 };
 
 // Puts a picture (planes and line sizes as the library gives them) into the converter's bitmap,
 // which is created on first use and takes the picture's size. A BGR24 picture with even sizes
 // whose line size equals the bitmap's row size is copied directly; everything else goes through
-// the cached to-RGB scaler. With an area, at least that part of the picture is converted (the
-// direct path converts it alone, grown to even edges); the rest of a bitmap of the same size keeps
-// its pixels. False when no scaler can be made for the format and size.
+// the cached to-RGB scalers (a whole 4:2:0 picture whose width is a multiple of 16 in row bands
+// over the machine's cores, each band converted as a picture of its own, which gives the same
+// pixels). With an area, at least that part of the picture is converted (the direct path
+// converts it alone, grown to even edges); the rest of a bitmap of the same size keeps its
+// pixels. With a pass, it runs once over every converted row (all of them, or the area's), band
+// by band as they are converted. With early, rows are written back as TEarlyWriteBack says.
+// False when no scaler can be made for the format and size.
 bool PictureToBitmap(TPictureConverter& converter, const uint8_t* const data[4],
                      const int linesize[4], AVPixelFormat format, int height, int width,
-                     const TPictureArea* area = nullptr);
+                     const TPictureArea* area = nullptr, const TBitmapRowsPass* pass = nullptr,
+                     TEarlyWriteBack* early = nullptr);
 
 // Writes the converter's bitmap back into a picture of the bitmap's size in the given format:
 // copied for BGR24, converted by the cached from-RGB scaler otherwise. False when there is no
@@ -74,5 +102,10 @@ bool PictureToBitmap(TPictureConverter& converter, const uint8_t* const data[4],
 bool BitmapToPicture(TPictureConverter& converter, uint8_t* const data[4], const int linesize[4],
                      AVPixelFormat format, int height, int width,
                      const TPictureArea* area = nullptr);
+
+// True when BitmapToPicture with these arguments writes every sample of the picture (everything
+// but a part of a planar 4:2:0 picture): the picture's earlier content then does not matter.
+bool BitmapWritesWholePicture(AVPixelFormat format, int height, int width,
+                              const TPictureArea* area = nullptr);
 
 }  // namespace media

@@ -3,11 +3,14 @@
 // here, and the tool turns it back. The engine's output (lossless, so nothing but the hook path
 // differs) must match that at 45 dB or better. A watermark alone reaches only its own part of the
 // frame: there the output matches the plain way, and everywhere else it is the decoded picture
-// itself (the plain way's colour round trip is not made there at all).
+// itself (the plain way's colour round trip is not made there at all). Colour steps that come
+// first run on the rows as each bitmap is made, as the batch sets it up; the output is the same
+// to the byte as when the handler runs every step on the finished bitmap.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <fstream>
+#include <memory>
 #include <optional>
 
 #include "effects/frameeffects.h"
@@ -46,18 +49,27 @@ std::string Reference(const std::string& input, const effects::FrameEffectSettin
               "-i", raw, "-f", "rawvideo", "-pix_fmt", "yuv420p", "-"});
 }
 
-// The engine's conversion with the hook as the batch sets it up, decoded to 4:2:0.
+// The engine's conversion with the hook as the batch sets it up (or, without rowsPass, with the
+// handler running every step), decoded to 4:2:0.
 std::string Converted(const std::string& input, const effects::FrameEffectSettings& settings,
-                      const testsupport::TempDir& dir, int* areaCalls) {
+                      const testsupport::TempDir& dir, int* areaCalls, bool rowsPass = true) {
   engine::TCustomFFmpeg task;
   const std::string output = dir.File("out.mkv");
   EXPECT_EQ(testsupport::PrepareTask(task, {input}, {}, {{"vcodec", "ffv1"}, {"an", "1"}}, output),
             "");
+  const bool stepsOnRows = rowsPass && effects::ColourStepsComeFirst(settings);
   task.HookCallback = [&](engine::TCustomFFmpeg*, media::TBitmap& bitmap, int, int64_t, bool&,
-                          bool&) { effects::ApplyFrameEffects(bitmap, settings); };
+                          bool&) { effects::ApplyFrameEffects(bitmap, settings, stepsOnRows); };
   task.HookAreaCallback = [&](engine::TCustomFFmpeg*, int width, int height,
-                              media::TPictureArea& area) {
+                              media::TPictureArea& area, engine::THookRows& rows) {
     ++*areaCalls;
+    if (stepsOnRows) {
+      auto steps = std::make_shared<const effects::TColourSteps>(settings);
+      rows.Pass = [steps](media::TBitmap& bitmap, int first, int count) {
+        steps->ApplyToRows(bitmap, first, count);
+      };
+      rows.AfterPass = effects::MarksArea(settings, width, height);
+    }
     const std::optional<media::TPictureArea> part = effects::MarkArea(settings, width, height);
     if (part) area = *part;
     return part.has_value();
@@ -112,10 +124,20 @@ TEST(EffectsPicture, TheConvertedFramesMatchThePlainWayOfApplyingTheEffects) {
   effects::FrameEffectSettings textOnly = colourAndText;
   textOnly.Brightness = 255;
   textOnly.Contrast = 0;
+  // Saturation and exposure as well: the mixing pass and the composed tables.
+  effects::FrameEffectSettings allSteps = colourAndText;
+  allSteps.Saturation = 380;
+  allSteps.Exposure = 90;
+  // The text drawn first and changed by the colour steps: they cannot run on the rows early.
+  effects::FrameEffectSettings textFirst = allSteps;
+  textFirst.ProcessText = true;
   const struct {
     const char* name;
     effects::FrameEffectSettings settings;
-  } cases[] = {{"colour steps and a text mark", colourAndText}, {"a text mark only", textOnly}};
+  } cases[] = {{"colour steps and a text mark", colourAndText},
+               {"a text mark only", textOnly},
+               {"every colour step and a text mark", allSteps},
+               {"a text mark changed by the colour steps", textFirst}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     testsupport::TempDir dir;
@@ -138,5 +160,10 @@ TEST(EffectsPicture, TheConvertedFramesMatchThePlainWayOfApplyingTheEffects) {
     }
     // The effects are there: the output is not the untouched source.
     EXPECT_LT(Psnr(ours, source), 40.0);
+    // Colour steps run on the rows as the bitmaps are made change nothing in the output.
+    if (effects::ColourStepsComeFirst(c.settings)) {
+      int calls = 0;
+      EXPECT_TRUE(Converted(input, c.settings, dir, &calls, false) == ours);
+    }
   }
 }

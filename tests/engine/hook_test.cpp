@@ -166,6 +166,45 @@ TEST(Hook, UpdateFalseOrAFailingHandlerLeavesTheDecodedFrame) {
               DecodeFrames(Fixture("av.mp4"), "yuv420p"));
 }
 
+TEST(Hook, EveryWrittenFrameHoldsItsOwnPictureAndTheOthersTheDecodedOne) {
+  // The handler fills whole frames with a grey of their own, two frames in three; the third it
+  // leaves with Update = false. A written frame must not show another frame's grey (buffers
+  // reused while still in use), and the decoder's pictures must stay as decoded (frames written
+  // into memory the decoder still predicts from would spoil the frames after them).
+  testsupport::TempDir dir;
+  TCustomFFmpeg task;
+  Prepare(task, Fixture("av.mp4"), dir.File("out.mkv"));
+  const auto grey = [](int frameNumber) { return 20 + frameNumber * 37 % 200; };
+  task.HookCallback = [&](TCustomFFmpeg*, media::TBitmap& bitmap, int frameNumber, int64_t,
+                          bool& update, bool&) {
+    if (frameNumber % 3 == 0) {
+      PaintCorner(bitmap);
+      update = false;
+      return;
+    }
+    for (int y = 0; y < bitmap.Height(); ++y)
+      std::fill_n(bitmap.ScanLine(y), bitmap.Width() * 3, uint8_t(grey(frameNumber)));
+  };
+  RunToEnd(task);
+  constexpr size_t kLuma = size_t(kWidth) * kHeight, kFrame = kLuma * 3 / 2;
+  const std::string original = DecodeFrames(Fixture("av.mp4"), "yuv420p");
+  const std::string converted = DecodeFrames(dir.File("out.mkv"), "yuv420p");
+  ASSERT_EQ(converted.size(), kFrames * kFrame);
+  ASSERT_EQ(original.size(), converted.size());
+  for (int f = 0; f < kFrames; ++f) {
+    const int number = f + 1;
+    const std::string frame = converted.substr(f * kFrame, kFrame);
+    if (number % 3 == 0) {
+      EXPECT_TRUE(frame == original.substr(f * kFrame, kFrame)) << "frame " << number;
+    } else {
+      // Grey g at video levels: luma ((220 g + 128) >> 8) + 16, both chroma planes 128.
+      const char luma = char(((220 * grey(number) + 128) >> 8) + 16);
+      EXPECT_TRUE(frame == std::string(kLuma, luma) + std::string(kFrame - kLuma, char(128)))
+          << "frame " << number;
+    }
+  }
+}
+
 TEST(Hook, StopHookEndsTheCallsOfThatTaskOnly) {
   platform::SetMainThread();
   testsupport::TempDir dir;

@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <functional>
+#include <optional>
 
 #include "media/ffapi.h"
 #include "media/ffloader.h"
@@ -260,5 +262,131 @@ TEST_F(PictureConverter, WritingBackAgreesWithTheScalerOnASmoothPicture) {
                                          theirs.planes[p][y * theirs.linesize[p] + x]));
       }
     EXPECT_LE(worst, 2) << "plane " << p;
+  }
+}
+
+TEST_F(PictureConverter, BandsGiveTheScalersPixelsAndThePassSeesEachConvertedRowOnce) {
+  // Noisy 4:2:0 pictures: a whole one wide enough to go straight into the bitmap (in row bands
+  // over the cores), one whose width goes through the buffer, and a part of one. The bitmap must
+  // hold exactly what one scaler call over the whole (part of the) picture gives, and a pass that
+  // inverts the rows it gets must have reached every converted row once and nothing else.
+  const struct {
+    int width, height;
+    std::optional<TPictureArea> area;
+  } cases[] = {{640, 362, {}}, {630, 200, {}}, {640, 362, TPictureArea{33, 41, 301, 250}}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.width << "x" << c.height << (c.area ? " part" : ""));
+    uint32_t seed = 7;
+    const Yuv420 noise(c.width, c.height, [&](int, int) {
+      seed = seed * 1664525 + 1013904223;
+      return Yuv{16 + int(seed >> 24) % 220, 16 + int(seed >> 16 & 0xff) % 225,
+                 16 + int(seed >> 8 & 0xff) % 225};
+    });
+    // The part as converted: grown to even edges.
+    const TPictureArea part = c.area ? TPictureArea{32, 40, 302, 252} : TPictureArea{0, 0, c.width, c.height};
+    const uint8_t* planes[4] = {
+        noise.data[0] + part.y * noise.linesize[0] + part.x,
+        noise.data[1] + part.y / 2 * noise.linesize[1] + part.x / 2,
+        noise.data[2] + part.y / 2 * noise.linesize[2] + part.x / 2};
+    // Rows padded as the scaler's vector code likes them (it fills whole blocks of pixels).
+    const int expectedStride = (part.width * 3 + 63) & ~63;
+    std::vector<uint8_t> expected(size_t(expectedStride) * part.height + 64);
+    SwsContext* scaler = ff::sws_getContext(part.width, part.height, AV_PIX_FMT_YUV420P, part.width,
+                                            part.height, AV_PIX_FMT_BGR24, SWS_BICUBIC, nullptr,
+                                            nullptr, nullptr);
+    ASSERT_NE(scaler, nullptr);
+    uint8_t* dst[4] = {expected.data()};
+    const int dstStride[4] = {expectedStride};
+    ff::sws_scale(scaler, planes, noise.linesize, 0, part.height, dst, dstStride);
+    ff::sws_freeContext(scaler);
+
+    TPictureConverter converter;
+    std::vector<std::atomic<int>> visits(c.height);
+    const TBitmapRowsPass invert = [&](TBitmap& bitmap, int first, int count) {
+      for (int row = first; row < first + count; ++row) {
+        ++visits[row];
+        uint8_t* p = bitmap.ScanLine(row);
+        for (int x = 0; x < bitmap.Width() * 3; ++x) p[x] = uint8_t(255 - p[x]);
+      }
+    };
+    for (int round = 0; round < 2; ++round) {  // the second time with the scalers made
+      for (auto& v : visits) v = 0;
+      // A bitmap of the size whose pixels are all 7 first, so the rows outside a part show.
+      ASSERT_TRUE(PictureToBitmap(converter, noise.data, noise.linesize, AV_PIX_FMT_YUV420P,
+                                  c.height, c.width));
+      TBitmap& bitmap = *converter.Bitmap();
+      for (int y = 0; y < c.height; ++y) std::fill_n(bitmap.ScanLine(y), c.width * 3, uint8_t{7});
+      ASSERT_TRUE(PictureToBitmap(converter, noise.data, noise.linesize, AV_PIX_FMT_YUV420P,
+                                  c.height, c.width, c.area ? &*c.area : nullptr, &invert));
+      for (int y = 0; y < c.height; ++y) {
+        const bool inside = y >= part.y && y < part.y + part.height;
+        ASSERT_EQ(visits[y], inside ? 1 : 0) << "row " << y;
+        for (int x = 0; x < c.width * 3; ++x) {
+          const bool converted = inside && x >= part.x * 3 && x < (part.x + part.width) * 3;
+          const int value =
+              converted ? expected[size_t(y - part.y) * expectedStride + x - part.x * 3] : 7;
+          ASSERT_EQ(bitmap.ScanLine(y)[x], inside ? 255 - value : value) << x / 3 << "," << y;
+        }
+      }
+    }
+  }
+}
+
+TEST_F(PictureConverter, RowsOutsideTheKeptOnesAreWrittenBackAsSoonAsTheyAreConverted) {
+  // A whole picture going straight into the bitmap in bands, and one going through the buffer:
+  // right after PictureToBitmap the rows outside the kept ones (grown to even edges) hold what
+  // writing the whole bitmap back gives, the kept rows are untouched, and writing the kept rows
+  // afterwards completes the same picture.
+  const TBitmapRowsPass invert = [](TBitmap& bitmap, int first, int count) {
+    for (int row = first; row < first + count; ++row) {
+      uint8_t* p = bitmap.ScanLine(row);
+      for (int x = 0; x < bitmap.Width() * 3; ++x) p[x] = uint8_t(255 - p[x]);
+    }
+  };
+  for (const auto& [w, h] : {std::pair{640, 362}, std::pair{630, 200}}) {
+    SCOPED_TRACE(testing::Message() << w << "x" << h);
+    const Yuv420 noise(w, h, [](int x, int y) {
+      return Yuv{16 + (x * 7 + y * 13) % 220, 16 + (x * 3 + y) % 225, 16 + (x + y * 5) % 225};
+    });
+    TPictureConverter plain;
+    ASSERT_TRUE(PictureToBitmap(plain, noise.data, noise.linesize, AV_PIX_FMT_YUV420P, h, w,
+                                nullptr, &invert));
+    Yuv420 expected(w, h, [](int, int) { return Yuv{0, 0, 0}; });
+    ASSERT_TRUE(BitmapToPicture(plain, expected.data, expected.linesize, AV_PIX_FMT_YUV420P, h, w));
+
+    TPictureConverter converter;
+    Yuv420 out(w, h, [](int, int) { return Yuv{0, 0, 0}; });
+    TEarlyWriteBack early{out.data, out.linesize, 33, 57};
+    ASSERT_TRUE(PictureToBitmap(converter, noise.data, noise.linesize, AV_PIX_FMT_YUV420P, h, w,
+                                nullptr, &invert, &early));
+    EXPECT_TRUE(early.Written);
+    const auto rowsEqual = [&](int plane, int row) {
+      const int cols = plane ? w / 2 : w;
+      return std::equal(out.planes[plane].begin() + row * out.linesize[plane],
+                        out.planes[plane].begin() + row * out.linesize[plane] + cols,
+                        expected.planes[plane].begin() + row * expected.linesize[plane]);
+    };
+    for (int plane = 0; plane < 3; ++plane) {
+      const int rows = plane ? h / 2 : h, shift = plane ? 1 : 0;
+      for (int row = 0; row < rows; ++row) {
+        const bool kept = row >= (32 >> shift) && row < (58 >> shift);
+        if (kept) {
+          ASSERT_EQ(out.planes[plane][row * out.linesize[plane] + 5], 0) << plane << " row " << row;
+        } else {
+          ASSERT_TRUE(rowsEqual(plane, row)) << plane << " row " << row;
+        }
+      }
+    }
+    const TPictureArea keptRows{0, 33, w, 24};
+    ASSERT_TRUE(BitmapToPicture(converter, out.data, out.linesize, AV_PIX_FMT_YUV420P, h, w, &keptRows));
+    for (int plane = 0; plane < 3; ++plane)
+      for (int row = 0; row < (plane ? h / 2 : h); ++row) ASSERT_TRUE(rowsEqual(plane, row)) << plane << " row " << row;
+
+    // A part of a picture is not written early.
+    const TPictureArea part{10, 10, 100, 100};
+    TEarlyWriteBack none{out.data, out.linesize, 0, 0};
+    ASSERT_TRUE(PictureToBitmap(converter, noise.data, noise.linesize, AV_PIX_FMT_YUV420P, h, w,
+                                &part, &invert, &none));
+    EXPECT_FALSE(none.Written);
   }
 }
