@@ -1,8 +1,11 @@
 #include "engine/zuzezaviv.h"
 
+#include <malloc.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <mutex>
 #include <stdexcept>
 
 #include "engine/ffmpeg.h"
@@ -109,7 +112,22 @@ int TCustomZUzezaVIV::TaskCount() const {
   return static_cast<int>(tasks_.size());
 }
 
+namespace {
+
+// Probing a file and running a task allocate large buffers and free them again, file after file,
+// among small blocks that live as long as the task list (records, names, the list's rows). Were
+// the allocator's threshold for mapping a block on its own left to rise after the first large
+// block is freed, those buffers would come from the heap and leave it in pieces, so that a batch
+// grew with its length; at a fixed threshold each is mapped and given back on its own.
+void KeepLargeBuffersOutOfTheHeap() {
+  static std::once_flag once;
+  std::call_once(once, [] { ::mallopt(M_MMAP_THRESHOLD, 128 * 1024); });
+}
+
+}  // namespace
+
 bool TCustomZUzezaVIV::LoadAVLib(const std::string& libraryFolder) {
+  KeepLargeBuffersOutOfTheHeap();
   media::FFLoader().LibraryPath = libraryFolder;
   if (media::FFLoader().Load(media::EngineLibraries)) return true;
   LastErrMsg = media::FFLoader().LastErrMsg();
