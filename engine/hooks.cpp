@@ -181,7 +181,7 @@ void TTranscoder::CustomHook(TInputStream& ist) {
   // frame's, when it covers the whole picture and either the decoder may still use the frame's
   // memory (no copy of the picture is made) or rows are written back as soon as the rows pass has
   // run on them (the frame stays as it was should the hook decline the update). Otherwise the
-  // frame becomes the run's own first (a deinterlaced or turned one already is) and is written.
+  // frame is written in place when it is the run's own already (a deinterlaced or turned one).
   const bool early = hookRows_.AfterPass.has_value();
   AVFrame* target = frame;
   if (frame->nb_extended_buf == 0 &&
@@ -189,9 +189,17 @@ void TTranscoder::CustomHook(TInputStream& ist) {
       (early || !ff::av_frame_is_writable(frame))) {
     if (AVFrame* own = HookPicture(frame)) target = own;
   }
-  if (target == frame && ff::av_frame_make_writable(frame) < 0) {
-    task_.Log(media::llError, "hook buf malloc error.");
-    return;
+  if (target == frame && !ff::av_frame_is_writable(frame)) {
+    // The decoder may still use the frame's memory and only a part is written: the picture is
+    // copied into the run's own (the same memory frame after frame), which takes the frame's
+    // place once written.
+    AVFrame* own = frame->nb_extended_buf == 0 ? HookPicture(frame) : nullptr;
+    if (own && ff::av_frame_copy(own, frame) >= 0) {
+      target = own;
+    } else if (ff::av_frame_make_writable(frame) < 0) {
+      task_.Log(media::llError, "hook buf malloc error.");
+      return;
+    }
   }
   media::TEarlyWriteBack rowsBack;
   if (early && target != frame) {
