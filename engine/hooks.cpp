@@ -180,26 +180,22 @@ void TTranscoder::CustomHook(TInputStream& ist) {
   // The bitmap is written back into a picture of the run's own, which then takes the place of the
   // frame's, when it covers the whole picture and either the decoder may still use the frame's
   // memory (no copy of the picture is made) or rows are written back as soon as the rows pass has
-  // run on them (the frame stays as it was should the hook decline the update). Otherwise the
-  // frame is written in place when it is the run's own already (a deinterlaced or turned one).
+  // run on them (the frame stays as it was should the hook decline the update); a part is written
+  // into such a picture when the decoder still holds the frame. Otherwise the frame is written in
+  // place: it is the run's own already (a deinterlaced or turned one).
   const bool early = hookRows_.AfterPass.has_value();
+  const bool writable = ff::av_frame_is_writable(frame);
+  const bool whole = media::BitmapWritesWholePicture(format, frame->height, frame->width, area);
   AVFrame* target = frame;
-  if (frame->nb_extended_buf == 0 &&
-      media::BitmapWritesWholePicture(format, frame->height, frame->width, area) &&
-      (early || !ff::av_frame_is_writable(frame))) {
-    if (AVFrame* own = HookPicture(frame)) target = own;
+  if (frame->nb_extended_buf == 0 && (!writable || (early && whole))) {
+    // The run's own picture, the same memory frame after frame; a part written over it needs the
+    // rest of the picture copied first.
+    AVFrame* own = HookPicture(frame);
+    if (own && (whole || ff::av_frame_copy(own, frame) >= 0)) target = own;
   }
-  if (target == frame && !ff::av_frame_is_writable(frame)) {
-    // The decoder may still use the frame's memory and only a part is written: the picture is
-    // copied into the run's own (the same memory frame after frame), which takes the frame's
-    // place once written.
-    AVFrame* own = frame->nb_extended_buf == 0 ? HookPicture(frame) : nullptr;
-    if (own && ff::av_frame_copy(own, frame) >= 0) {
-      target = own;
-    } else if (ff::av_frame_make_writable(frame) < 0) {
-      task_.Log(media::llError, "hook buf malloc error.");
-      return;
-    }
+  if (target == frame && !writable && ff::av_frame_make_writable(frame) < 0) {
+    task_.Log(media::llError, "hook buf malloc error.");
+    return;
   }
   media::TEarlyWriteBack rowsBack;
   if (early && target != frame) {
