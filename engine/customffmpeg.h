@@ -179,6 +179,8 @@ class TCustomFFmpeg : public media::TFFBaseComponent {
   bool HasWorker() const { return hasWorker_; }
 
   bool Working() const { return working_; }
+  // No run and no stop notice is in progress: none of the task's threads uses it any more.
+  bool RunOver() const { return runEvent_->IsSet() && terminateDoneEvent_->IsSet(); }
   bool StopRequested() const { return stopRequested_; }
   bool Finished() const { return finished_; }
   bool Terminated() const { return terminated_; }

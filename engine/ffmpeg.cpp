@@ -15,7 +15,6 @@ TFFmpeg::~TFFmpeg() {
   // nothing left to wait for.
   StopRun();
   CloseProbes();
-  RemoveEmptyParkedFiles();
 }
 
 void TFFmpeg::CloseProbes() {
@@ -31,7 +30,7 @@ bool TFFmpeg::SetUpInput(const std::string& fileName, const TInputOptions* optio
     for (const TOptionStep& step : InputOptionSteps(copy)) step.Apply(*this);
   }
   if (!OpenInput(fileName)) return false;
-  inputCalls_.push_back({fileName, options != nullptr});
+  setUp_.inputCalls.push_back({fileName, options != nullptr});
   InputProbe(InputCount() - 1);  // bound now, while the input is fresh
   return true;
 }
@@ -55,7 +54,7 @@ bool TFFmpeg::SetUpOutput(const std::string& fileName, const TOutputOptions* opt
     return false;
   }
   for (const TOptionStep& step : steps.NewStreams) step.Apply(*this);
-  outputCalls_.push_back({fileName, options != nullptr});
+  setUp_.outputCalls.push_back({fileName, options != nullptr});
   return true;
 }
 
@@ -65,7 +64,7 @@ void TFFmpeg::Park() {
   // The files stay as they are: an output just created empty is the task's, and is written
   // when the task runs.
   for (const auto& slot : outputSlots_) {
-    if (!slot->fileName.empty()) parkedFiles_.push_back(slot->fileName);
+    if (!slot->fileName.empty()) setUp_.parkedFiles.push_back(slot->fileName);
     slot->fileName.clear();
   }
   ReleaseAll();
@@ -77,10 +76,10 @@ void TFFmpeg::Park() {
 void TFFmpeg::Unpark() {
   if (!parked_) return;
   CloseProbes();
-  const std::vector<TSetUpCall> inputs = std::move(inputCalls_);
-  const std::vector<TSetUpCall> outputs = std::move(outputCalls_);
-  inputCalls_.clear();
-  outputCalls_.clear();
+  const std::vector<TSetUp::TCall> inputs = std::move(setUp_.inputCalls);
+  const std::vector<TSetUp::TCall> outputs = std::move(setUp_.outputCalls);
+  setUp_.inputCalls.clear();
+  setUp_.outputCalls.clear();
   const int verbose = Verbose();
   ResetState();
   SetVerbose(verbose);
@@ -99,22 +98,53 @@ void TFFmpeg::Unpark() {
         throw FFmpegException(LastErrMsg);
     }
   } catch (...) {
-    RemoveEmptyParkedFiles();  // outputs that will never be written
+    setUp_.RemoveEmptyParkedFiles();  // outputs that will never be written
     throw;
   }
-  parkedFiles_.clear();  // the outputs took them over again
+  setUp_.parkedFiles.clear();  // the outputs took them over again
 }
 
-void TFFmpeg::RemoveEmptyParkedFiles() {
-  for (const std::string& file : parkedFiles_)
+TFFmpeg::TSetUp TFFmpeg::TakeSetUp() {
+  if (!parked_) throw std::logic_error("Only a parked task gives up its set-up");
+  TSetUp setUp = std::move(setUp_);
+  setUp_ = TSetUp();
+  CloseProbes();
+  probes_.clear();
+  parked_ = false;
+  return setUp;
+}
+
+void TFFmpeg::RestoreSetUp(TSetUp setUp) {
+  setUp_ = std::move(setUp);
+  ReleaseState();  // made again when the task is set up again, as for any parked task
+  parked_ = true;
+}
+
+bool TFFmpeg::WantsCustomHook() const {
+  for (const auto& record : setUp_.outputOptions)
+    if (record.shared && record.shared->CustomHook) return true;
+  return false;
+}
+
+TFFmpeg::TSetUp& TFFmpeg::TSetUp::operator=(TSetUp other) noexcept {
+  std::swap(inputCalls, other.inputCalls);
+  std::swap(outputCalls, other.outputCalls);
+  std::swap(inputOptions, other.inputOptions);
+  std::swap(outputOptions, other.outputOptions);
+  std::swap(parkedFiles, other.parkedFiles);
+  return *this;
+}
+
+void TFFmpeg::TSetUp::RemoveEmptyParkedFiles() {
+  for (const std::string& file : parkedFiles)
     if (media::GetFileSize(file) == 0) ::unlink(file.c_str());
-  parkedFiles_.clear();
+  parkedFiles.clear();
 }
 
 media::TAVProbe* TFFmpeg::InputProbe(int index) {
   if (index < 0 || index >= MAX_FILES) return nullptr;
   // While the task waits its input is closed: the probe then reads the file on its own.
-  const bool parkedInput = parked_ && index < static_cast<int>(inputCalls_.size());
+  const bool parkedInput = parked_ && index < static_cast<int>(setUp_.inputCalls.size());
   AVFormatContext* input = !parkedInput && index < InputCount() ? Input(index) : nullptr;
   if (!parkedInput && !input) {
     if (index < static_cast<int>(probes_.size()) && probes_[index])
@@ -126,7 +156,7 @@ media::TAVProbe* TFFmpeg::InputProbe(int index) {
   if (!probe) probe = std::make_unique<media::TAVProbe>();
   if (parkedInput) {
     if (!probe->FormatContext() &&
-        !probe->LoadFile(inputCalls_[index].fileName, InputOptions(index).FileFormat))
+        !probe->LoadFile(setUp_.inputCalls[index].fileName, InputOptions(index).FileFormat))
       return nullptr;
   } else if (probe->FormatContext() != input) {
     probe->AttachFormatContext(input);
@@ -191,21 +221,21 @@ void Store(std::vector<Stored>& records, int index, const Record& record) {
 }  // namespace
 
 TInputOptions TFFmpeg::InputOptions(int index) const {
-  return Read<TInputOptions>(inputOptions_, index);
+  return Read<TInputOptions>(setUp_.inputOptions, index);
 }
 
 TOutputOptions TFFmpeg::OutputOptions(int index) const {
-  return Read<TOutputOptions>(outputOptions_, index);
+  return Read<TOutputOptions>(setUp_.outputOptions, index);
 }
 
 void TFFmpeg::StoreInputOptions(int index, const TInputOptions& options) {
-  Store(inputOptions_, index, options);
+  Store(setUp_.inputOptions, index, options);
 }
 
 void TFFmpeg::StoreOutputOptions(int index, const TOutputOptions& options) {
-  Store(outputOptions_, index, options);
+  Store(setUp_.outputOptions, index, options);
 }
 
-void TFFmpeg::ResetOutputOptions(int index) { Slot(outputOptions_, index) = {}; }
+void TFFmpeg::ResetOutputOptions(int index) { Slot(setUp_.outputOptions, index) = {}; }
 
 }  // namespace engine

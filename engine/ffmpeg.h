@@ -1,9 +1,12 @@
 // TFFmpeg: the task the engine component creates. Besides the task core it keeps, per input, a
 // probe bound to the opened input (created on demand, never owning the input) and the input's
 // option record, and per output the output's option record, for as long as the task lives (the
-// records' contents shared with other tasks given equal ones, file names apart). A task waiting in a long list can be parked: it lets go of its open files and
-// everything built on them, keeping how they were set up, and sets them up again when it runs,
-// so that what a list of waiting tasks costs does not grow with the files it names.
+// records' contents shared with other tasks given equal ones, file names apart). A task waiting in
+// a long list can be parked: it lets go of its open files and everything built on them, keeping
+// how they were set up, and sets them up again when it runs, so that what a list of waiting tasks
+// costs does not grow with the files it names. A parked task can also give up its set-up
+// (TakeSetUp) and be made again from it later (RestoreSetUp): the component keeps a long list's
+// waiting tasks as their set-ups alone.
 // Used on the user-interface thread while the task does not run.
 #pragma once
 
@@ -54,36 +57,59 @@ class TFFmpeg : public TCustomFFmpeg {
   // Back to the record's defaults.
   void ResetOutputOptions(int index);
 
+  // How a task was set up: its set-up calls with their stored records, and the output files it
+  // made that are still to be written. Moved, never copied. A set-up freed without being restored
+  // deletes those files if they are still empty, as a task cleared unrun does.
+  class TSetUp {
+   public:
+    TSetUp() = default;
+    TSetUp(TSetUp&&) = default;
+    // The set-up assigned over goes as a freed one does.
+    TSetUp& operator=(TSetUp other) noexcept;
+    ~TSetUp() { RemoveEmptyParkedFiles(); }
+    void RemoveEmptyParkedFiles();
+
+   private:
+    friend class TFFmpeg;
+    struct TCall {
+      std::string fileName;
+      bool withOptions = false;  // the record is the stored copy of its slot
+    };
+    // A stored record: its file name, and the rest shared with every task given an equal one
+    // (the rows of a batch get the same profile options), so that a long list of waiting tasks
+    // holds one copy of it. A slot given no record has no shared part and reads as the defaults.
+    template <typename Record>
+    struct TStoredRecord {
+      std::string fileName;
+      std::shared_ptr<const Record> shared;
+    };
+    std::vector<TCall> inputCalls, outputCalls;
+    // Only the slots used so far: a waiting task is small.
+    std::vector<TStoredRecord<TInputOptions>> inputOptions;
+    std::vector<TStoredRecord<TOutputOptions>> outputOptions;
+    // The output files a parked task created: still empty when the task goes without running,
+    // they are deleted, as a released output that stayed empty is.
+    std::vector<std::string> parkedFiles;
+  };
+  // A parked task's set-up, handed over: the task is left empty, to be freed. Throws
+  // std::logic_error for a task that is not parked.
+  TSetUp TakeSetUp();
+  // Makes a new task (never set up, never started) the parked task the set-up was taken from.
+  void RestoreSetUp(TSetUp setUp);
+  // True when an output's record asked for the custom hook.
+  bool WantsCustomHook() const;
+
  protected:
   bool SetUpDeferred() const override { return parked_; }
   // A parked task is set up again on the run's own thread (Unpark).
   void BeforeRun() override { Unpark(); }
 
  private:
-  struct TSetUpCall {
-    std::string fileName;
-    bool withOptions = false;  // the record is the stored copy of its slot
-  };
   void CloseProbes();
-  void RemoveEmptyParkedFiles();
 
-  std::vector<TSetUpCall> inputCalls_, outputCalls_;
+  TSetUp setUp_;
   bool parked_ = false;
-  // The output files a parked task created: still empty when the task goes without running,
-  // they are deleted, as a released output that stayed empty is.
-  std::vector<std::string> parkedFiles_;
   std::vector<std::unique_ptr<media::TAVProbe>> probes_;  // the inputs probed so far
-  // A stored record: its file name, and the rest shared with every task given an equal one (the
-  // rows of a batch get the same profile options), so that a long list of waiting tasks holds
-  // one copy of it. A slot given no record has no shared part and reads as the defaults.
-  template <typename Record>
-  struct TStoredRecord {
-    std::string fileName;
-    std::shared_ptr<const Record> shared;
-  };
-  // Only the slots used so far: a waiting task is small.
-  std::vector<TStoredRecord<TInputOptions>> inputOptions_;
-  std::vector<TStoredRecord<TOutputOptions>> outputOptions_;
 };
 
 }  // namespace engine

@@ -41,7 +41,7 @@ TCustomZUzezaVIV::TCustomZUzezaVIV() : probe_(std::make_unique<media::TAVProbe>(
 
 TCustomZUzezaVIV::~TCustomZUzezaVIV() {
   StopTask(true);
-  std::vector<std::shared_ptr<TFFmpeg>> tasks;
+  std::vector<TTaskEntry> tasks;
   {
     std::lock_guard lock(lock_);
     tasks.swap(tasks_);
@@ -76,7 +76,10 @@ void TCustomZUzezaVIV::UpdatePreviewFlags() {
 
 std::vector<std::shared_ptr<TFFmpeg>> TCustomZUzezaVIV::Snapshot() const {
   std::lock_guard lock(lock_);
-  return tasks_;
+  std::vector<std::shared_ptr<TFFmpeg>> made;
+  for (const TTaskEntry& entry : tasks_)
+    if (entry.task) made.push_back(entry.task);
+  return made;
 }
 
 void TCustomZUzezaVIV::SetProgressInterval(int milliseconds) {
@@ -93,17 +96,55 @@ void TCustomZUzezaVIV::RefuseWhileWorking(const char* operation) const {
   throw std::runtime_error(text);
 }
 
-std::shared_ptr<TFFmpeg> TCustomZUzezaVIV::TaskAt(int index) const {
+std::shared_ptr<TFFmpeg> TCustomZUzezaVIV::NewTask() {
+  auto task = std::make_shared<TFFmpeg>();
+  task->SetVerbose(verbose_);
+  task->SetPreviewFlags(preview_, previewBitmap_);
+  task->PreviewCallback = [this](TCustomFFmpeg* t, const media::TBitmap& bitmap, int64_t pts,
+                                 int frameNumber) { DoPreviewBitmap(t, bitmap, pts, frameNumber); };
+  task->ProgressCallback = [this](TCustomFFmpeg* t, int fileIndex, int frameNumber, int fps,
+                                  float quality, float bitRate, int64_t size, int64_t time,
+                                  int64_t total) {
+    DoProgress(t, fileIndex, frameNumber, fps, quality, bitRate, size, time, total);
+  };
+  task->TerminateCallback = [this](TCustomFFmpeg* t) { DoTerminate(t); };
+  return task;
+}
+
+void TCustomZUzezaVIV::WireCustomHook(TFFmpeg& task) {
+  task.HookCallback = [this](TCustomFFmpeg* t, media::TBitmap& bitmap, int frameNumber,
+                             int64_t pts, bool& update, bool& stopHook) {
+    DoCustomHook(t, bitmap, frameNumber, pts, update, stopHook);
+  };
+  task.HookAreaCallback = [this](TCustomFFmpeg* t, int width, int height,
+                                 media::TPictureArea& area, THookRows& rows) {
+    return DoCustomHookArea(t, width, height, area, rows);
+  };
+}
+
+std::shared_ptr<TFFmpeg> TCustomZUzezaVIV::MadeTask(TTaskEntry& entry) {
+  if (entry.task || !entry.setUp) return entry.task;
+  std::shared_ptr<TFFmpeg> task = NewTask();
+  task->RestoreSetUp(std::move(*entry.setUp));
+  entry.setUp.reset();
+  if (task->WantsCustomHook()) WireCustomHook(*task);
+  entry.task = task;
+  return task;
+}
+
+std::shared_ptr<TFFmpeg> TCustomZUzezaVIV::TaskAt(int index) {
   std::lock_guard lock(lock_);
   if (index < 0 || index >= static_cast<int>(tasks_.size()))
     throw std::out_of_range("Task index " + std::to_string(index) + " out of range");
-  return tasks_[index];
+  std::shared_ptr<TFFmpeg> task = MadeTask(tasks_[index]);
+  if (!task) throw std::out_of_range("Task " + std::to_string(index) + " has ended");
+  return task;
 }
 
 int TCustomZUzezaVIV::IndexOf(const TCustomFFmpeg* task) const {
   std::lock_guard lock(lock_);
   for (size_t i = 0; i < tasks_.size(); ++i)
-    if (tasks_[i].get() == task) return static_cast<int>(i);
+    if (tasks_[i].task.get() == task) return static_cast<int>(i);
   return -1;
 }
 
@@ -149,21 +190,12 @@ int TCustomZUzezaVIV::AddTask(const std::string& fileName, const TInputOptions* 
   if (!AVLibLoaded())
     return fail("Cannot add a task: the media libraries are not loaded (LoadAVLib).");
   try {
-    auto task = std::make_shared<TFFmpeg>();
+    std::shared_ptr<TFFmpeg> task = NewTask();
     task->ResetState();
     task->SetVerbose(verbose_);
-    task->SetPreviewFlags(preview_, previewBitmap_);
-    task->PreviewCallback = [this](TCustomFFmpeg* t, const media::TBitmap& bitmap, int64_t pts,
-                                   int frameNumber) { DoPreviewBitmap(t, bitmap, pts, frameNumber); };
     if (!task->SetUpInput(fileName, options)) return fail(task->LastErrMsg);
-    task->ProgressCallback = [this](TCustomFFmpeg* t, int fileIndex, int frameNumber, int fps,
-                                    float quality, float bitRate, int64_t size, int64_t time,
-                                    int64_t total) {
-      DoProgress(t, fileIndex, frameNumber, fps, quality, bitRate, size, time, total);
-    };
-    task->TerminateCallback = [this](TCustomFFmpeg* t) { DoTerminate(t); };
     std::lock_guard lock(lock_);
-    tasks_.push_back(task);
+    tasks_.push_back({task, nullptr});
     ParkWaitingTasks(task.get());
     return static_cast<int>(tasks_.size()) - 1;
   } catch (const std::exception& e) {
@@ -193,16 +225,7 @@ bool TCustomZUzezaVIV::SetOutputFile(int taskIndex, const std::string& fileName,
       return fail(text);
     }
     if (!task->SetUpOutput(fileName, options)) return fail(task->LastErrMsg);
-    if (options && options->CustomHook)
-      task->HookCallback = [this](TCustomFFmpeg* t, media::TBitmap& bitmap, int frameNumber,
-                                  int64_t pts, bool& update, bool& stopHook) {
-        DoCustomHook(t, bitmap, frameNumber, pts, update, stopHook);
-      };
-    if (options && options->CustomHook)
-      task->HookAreaCallback = [this](TCustomFFmpeg* t, int width, int height,
-                                      media::TPictureArea& area, THookRows& rows) {
-        return DoCustomHookArea(t, width, height, area, rows);
-      };
+    if (options && options->CustomHook) WireCustomHook(*task);
     return true;
   } catch (const std::exception& e) {
     return fail(e.what());
@@ -211,7 +234,7 @@ bool TCustomZUzezaVIV::SetOutputFile(int taskIndex, const std::string& fileName,
 
 void TCustomZUzezaVIV::RemoveTask(int taskIndex) {
   RefuseWhileWorking("RemoveTask");
-  std::shared_ptr<TFFmpeg> removed;  // freed after the lock is let go
+  TTaskEntry removed;  // freed after the lock is let go
   std::lock_guard lock(lock_);
   if (taskIndex < 0 || taskIndex >= static_cast<int>(tasks_.size()))
     throw std::out_of_range("Task index " + std::to_string(taskIndex) + " out of range");
@@ -220,11 +243,12 @@ void TCustomZUzezaVIV::RemoveTask(int taskIndex) {
 }
 
 void TCustomZUzezaVIV::ClearTasks() {
-  std::vector<std::shared_ptr<TFFmpeg>> old;  // freed after the lock is let go
+  std::vector<TTaskEntry> old;  // freed after the lock is let go
   {
     std::lock_guard lock(lock_);
     if (working_ && !allDone_) throw std::runtime_error("Cannot ClearTasks while working.");
     old.swap(tasks_);
+    firstMade_ = 0;
     terminatedCount_ = 0;
     nextIndex_ = -1;
     stillToStart_ = 0;
@@ -240,9 +264,9 @@ media::TAVProbe* TCustomZUzezaVIV::InputProbe(int taskIndex, int inputIndex) {
   {
     std::lock_guard lock(lock_);
     if (taskIndex < 0 || taskIndex >= static_cast<int>(tasks_.size())) return nullptr;
-    task = tasks_[taskIndex];
+    task = MadeTask(tasks_[taskIndex]);
   }
-  return task->InputProbe(inputIndex);
+  return task ? task->InputProbe(inputIndex) : nullptr;
 }
 
 // ---- The run ---------------------------------------------------------------------------------
@@ -257,6 +281,7 @@ void TCustomZUzezaVIV::StartTask(int maxRunning) {
     if (working_) throw std::runtime_error("Cannot StartTask while working.");
     terminatedCount_ = 0;
     nextIndex_ = 0;
+    firstMade_ = 0;
     stillToStart_ = static_cast<int>(tasks_.size());
     allDone_ = false;
     threaded_ = maxRunning > 0;
@@ -279,35 +304,54 @@ void TCustomZUzezaVIV::StartTask(int maxRunning) {
 }
 
 void TCustomZUzezaVIV::ParkWaitingTasks(const TFFmpeg* keep) {
-  for (size_t i = kTasksKeptOpen; i < tasks_.size(); ++i)
-    if (tasks_[i].get() != keep) tasks_[i]->Park();
+  for (size_t i = kTasksKeptOpen; i < tasks_.size(); ++i) {
+    TTaskEntry& entry = tasks_[i];
+    if (!entry.task || entry.task.get() == keep || entry.task->Working() ||
+        entry.task->Terminated())
+      continue;
+    entry.task->Park();
+    if (!entry.task->Parked()) continue;  // nothing set up to keep
+    entry.setUp = std::make_unique<TFFmpeg::TSetUp>(entry.task->TakeSetUp());
+    entry.task.reset();
+  }
+}
+
+void TCustomZUzezaVIV::LetEndedTasksGo(std::vector<std::shared_ptr<TFFmpeg>>& gone) {
+  for (size_t i = firstMade_; i < static_cast<size_t>(nextIndex_) && i < tasks_.size(); ++i) {
+    TTaskEntry& entry = tasks_[i];
+    // Ended, its notice delivered and its run's thread done with it: nothing asks for it again.
+    if (entry.task && entry.task->Terminated() && entry.task->RunOver())
+      gone.push_back(std::move(entry.task));
+    if (i == firstMade_ && !entry.task) ++firstMade_;
+  }
 }
 
 void TCustomZUzezaVIV::StartNextTask() {
   std::shared_ptr<TFFmpeg> task;  // also keeps an inline run's task alive if a handler clears
+  std::vector<std::shared_ptr<TFFmpeg>> gone;  // freed after the lock is let go
   bool threaded;
   {
     std::lock_guard lock(lock_);
     if (stillToStart_ <= 0 || nextIndex_ < 0 || nextIndex_ >= static_cast<int>(tasks_.size()))
       return;
     --stillToStart_;
+    LetEndedTasksGo(gone);
     // Taken before the start: a threaded task may end, and start the next one, at once.
-    task = tasks_[nextIndex_++];
+    task = MadeTask(tasks_[nextIndex_++]);
     threaded = threaded_;
   }
+  gone.clear();
   task->SetVerbose(verbose_);
   task->SetProgressInterval(static_cast<int64_t>(progressInterval_) * 1000);
   task->Start(threaded, threadPriority_);
 }
 
 void TCustomZUzezaVIV::PauseTask() {
-  std::vector<std::shared_ptr<TFFmpeg>> tasks;
   {
     std::lock_guard lock(lock_);
     if (!working_) return;
-    tasks = tasks_;
   }
-  for (const auto& task : tasks) task->Pause();
+  for (const auto& task : Snapshot()) task->Pause();
 }
 
 void TCustomZUzezaVIV::ResumeTask() {
@@ -320,7 +364,9 @@ void TCustomZUzezaVIV::StopTask(bool wait) {
     std::lock_guard lock(lock_);
     if (!working_) return;
     stillToStart_ = 0;
-    tasks = tasks_;
+    // Tasks waiting as their set-ups are made: each that never started gets its notice.
+    for (TTaskEntry& entry : tasks_)
+      if (std::shared_ptr<TFFmpeg> task = MadeTask(entry)) tasks.push_back(std::move(task));
   }
   const bool waitForEach = wait && !InsideOwnHandler();
   for (const auto& task : tasks) task->Stop(waitForEach);

@@ -4,9 +4,10 @@
 // and stops it, and reports through four events. Every task gets exactly one termination notice,
 // followed by the final notice (TaskIndex -1). Operations are called on the user-interface thread.
 // A long list costs what its running tasks cost: the first few tasks and the one being set up
-// keep their files open, every other task waits parked (its files closed, its set-up kept) and
-// opens them again when it runs. AddTask still opens a source to refuse one it cannot read, and
-// InputProbe still answers for a parked task.
+// keep their files open, every other task waits as its set-up alone (no open file, no task object)
+// and is made and opens its files again when it runs; a task that has run and ended is let go,
+// its place kept. AddTask still opens a source to refuse one it cannot read, and InputProbe still
+// answers for a waiting task.
 #pragma once
 
 #include <atomic>
@@ -19,14 +20,13 @@
 #include <vector>
 
 #include "engine/enginerecords.h"
+#include "engine/ffmpeg.h"
 #include "media/avprobe.h"
 #include "media/ffbasecomponent.h"
 #include "platform/threadpriority.h"
 
 namespace engine {
 
-class TCustomFFmpeg;
-class TFFmpeg;
 
 // The events. Sender is the component; the record is the component's own buffer for that kind of
 // event, valid during the call only.
@@ -128,7 +128,9 @@ class TCustomZUzezaVIV : public media::TFFBaseComponent {
   void StopTask(bool wait);
   int TaskCount() const;
   // The probe bound to input inputIndex of task taskIndex; nullptr when there is no such task or
-  // input (also once the task has run and released its inputs). Use it while no task runs.
+  // input (also once the task has run and released its inputs). Use it while no task runs, and
+  // only until the next AddTask, SetOutputFile or StartTask: a waiting task asked for its probe is
+  // made for it, and goes back to its set-up alone then.
   media::TAVProbe* InputProbe(int taskIndex, int inputIndex);
 
  protected:
@@ -145,13 +147,29 @@ class TCustomZUzezaVIV : public media::TFFBaseComponent {
 
  private:
   void RefuseWhileWorking(const char* operation) const;
-  std::vector<std::shared_ptr<TFFmpeg>> Snapshot() const;  // the list as it is now
+  // A place in the list: the task while it is made; a task waiting as its set-up alone; or
+  // neither, once the task has run and ended and been let go.
+  struct TTaskEntry {
+    std::shared_ptr<TFFmpeg> task;
+    std::unique_ptr<TFFmpeg::TSetUp> setUp;
+  };
+  std::vector<std::shared_ptr<TFFmpeg>> Snapshot() const;  // the made tasks as they are now
   void UpdatePreviewFlags();
-  std::shared_ptr<TFFmpeg> TaskAt(int index) const;  // throws std::out_of_range
-  int IndexOf(const TCustomFFmpeg* task) const;        // -1 when not in the list
+  // A new task wired to this component, with its settings and callbacks.
+  std::shared_ptr<TFFmpeg> NewTask();
+  // Gives the task the custom hook's callbacks.
+  void WireCustomHook(TFFmpeg& task);
+  // The task at index, made from its set-up when it waits as that (under lock_); nullptr for a
+  // task that has ended and been let go.
+  std::shared_ptr<TFFmpeg> MadeTask(TTaskEntry& entry);
+  std::shared_ptr<TFFmpeg> TaskAt(int index);  // made; throws std::out_of_range
+  int IndexOf(const TCustomFFmpeg* task) const;  // -1 when not in the list
   void StartNextTask();
-  // Parks every task that is not among the first kTasksKeptOpen and not `keep` (under lock_).
+  // Parks every task that is not among the first kTasksKeptOpen and not `keep`, keeping only its
+  // set-up (under lock_).
   void ParkWaitingTasks(const TFFmpeg* keep);
+  // Lets go of the tasks before nextIndex_ whose run is over, into `gone` (under lock_).
+  void LetEndedTasksGo(std::vector<std::shared_ptr<TFFmpeg>>& gone);
   void FinalNotice();  // under terminateEventLock_
   void DeliverTerminate(const TTerminateInfo& info);
   void DeliveryLoop();
@@ -169,7 +187,8 @@ class TCustomZUzezaVIV : public media::TFFBaseComponent {
   static constexpr int kTasksKeptOpen = 4;
 
   mutable std::mutex lock_;  // protects tasks_ and the counters and flags below
-  std::vector<std::shared_ptr<TFFmpeg>> tasks_;
+  std::vector<TTaskEntry> tasks_;
+  size_t firstMade_ = 0;  // no entry before it holds a task that has run
   int terminatedCount_ = 0;
   int nextIndex_ = -1;
   int stillToStart_ = 0;
