@@ -154,7 +154,7 @@ bool TBatchController::AddRowTask(int row, int code, const std::string& extensio
     input.FileFormat = facts.InputFormatName;
     if (record.TrimStart >= 0) input.StartTime = record.TrimStart;
     const std::string output =
-        ClaimOutputFileName(settingsFile_, facts.FileName, extension, taken);
+        ClaimOutputFileName(settingsFile_, fileRow.Caption, extension, taken);
     // The claim (the empty part file) goes again unless the task takes it over.
     struct ReleaseClaim {
       std::string part;

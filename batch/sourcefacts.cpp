@@ -22,7 +22,6 @@ std::optional<TFileIdentity> IdentityOf(const std::string& path) {
 TSourceFacts FactsOf(media::TAVProbe& probe, const TFileIdentity& identity) {
   TSourceFacts facts;
   facts.Identity = identity;
-  facts.FileName = probe.FileName();
   facts.InputFormatName = probe.InputFormatName();
   facts.VideoStreams = probe.VideoStreamCount();
   facts.AudioStreams = probe.AudioStreamCount();

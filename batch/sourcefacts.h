@@ -25,8 +25,7 @@ struct TFileIdentity {
 std::optional<TFileIdentity> IdentityOf(const std::string& path);
 
 struct TSourceFacts {
-  TFileIdentity Identity;
-  std::string FileName;         // the probe's name of the file
+  TFileIdentity Identity;       // of the file the row's source path names
   std::string InputFormatName;  // the demuxer that read it
   int VideoStreams = 0, AudioStreams = 0;
   // The container tells its length only from the times at its ends or guessed from the bit rate:

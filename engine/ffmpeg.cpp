@@ -30,7 +30,7 @@ bool TFFmpeg::SetUpInput(const std::string& fileName, const TInputOptions* optio
     for (const TOptionStep& step : InputOptionSteps(copy)) step.Apply(*this);
   }
   if (!OpenInput(fileName)) return false;
-  setUp_.inputCalls.push_back({fileName, options != nullptr});
+  setUp_.AddCall(setUp_.inputCalls, setUp_.inputOptions, fileName, options != nullptr);
   InputProbe(InputCount() - 1);  // bound now, while the input is fresh
   return true;
 }
@@ -54,7 +54,7 @@ bool TFFmpeg::SetUpOutput(const std::string& fileName, const TOutputOptions* opt
     return false;
   }
   for (const TOptionStep& step : steps.NewStreams) step.Apply(*this);
-  setUp_.outputCalls.push_back({fileName, options != nullptr});
+  setUp_.AddCall(setUp_.outputCalls, setUp_.outputOptions, fileName, options != nullptr);
   return true;
 }
 
@@ -63,9 +63,13 @@ void TFFmpeg::Park() {
   CloseProbes();
   // The files stay as they are: an output just created empty is the task's, and is written
   // when the task runs.
-  for (const auto& slot : outputSlots_) {
-    if (!slot->fileName.empty()) setUp_.parkedFiles.push_back(slot->fileName);
-    slot->fileName.clear();
+  for (size_t k = 0; k < outputSlots_.size(); ++k) {
+    std::string& file = outputSlots_[k]->fileName;
+    if (k < setUp_.outputCalls.size() && file == setUp_.OutputName(k))
+      setUp_.outputCalls[k].fileMade = true;
+    else if (!file.empty())
+      setUp_.parkedFiles.push_back(file);
+    file.clear();
   }
   ReleaseAll();
   // The option state is made again when the task is set up again.
@@ -76,8 +80,14 @@ void TFFmpeg::Park() {
 void TFFmpeg::Unpark() {
   if (!parked_) return;
   CloseProbes();
-  const std::vector<TSetUp::TCall> inputs = std::move(setUp_.inputCalls);
-  const std::vector<TSetUp::TCall> outputs = std::move(setUp_.outputCalls);
+  // The calls with their names, the files made for them listed with the others made.
+  std::vector<TSetUp::TCall> inputs, outputs;
+  for (size_t i = 0; i < setUp_.inputCalls.size(); ++i)
+    inputs.push_back({setUp_.InputName(i), setUp_.inputCalls[i].withOptions});
+  for (size_t i = 0; i < setUp_.outputCalls.size(); ++i) {
+    outputs.push_back({setUp_.OutputName(i), setUp_.outputCalls[i].withOptions});
+    if (setUp_.outputCalls[i].fileMade) setUp_.parkedFiles.push_back(outputs.back().fileName);
+  }
   setUp_.inputCalls.clear();
   setUp_.outputCalls.clear();
   const int verbose = Verbose();
@@ -136,9 +146,33 @@ TFFmpeg::TSetUp& TFFmpeg::TSetUp::operator=(TSetUp other) noexcept {
 }
 
 void TFFmpeg::TSetUp::RemoveEmptyParkedFiles() {
-  for (const std::string& file : parkedFiles)
+  const auto removeIfEmpty = [](const std::string& file) {
     if (media::GetFileSize(file) == 0) ::unlink(file.c_str());
+  };
+  for (const std::string& file : parkedFiles) removeIfEmpty(file);
   parkedFiles.clear();
+  for (size_t i = 0; i < outputCalls.size(); ++i) {
+    if (!outputCalls[i].fileMade) continue;
+    removeIfEmpty(OutputName(i));
+    outputCalls[i].fileMade = false;
+  }
+}
+
+template <typename Stored>
+void TFFmpeg::TSetUp::AddCall(std::vector<TCall>& calls, std::vector<Stored>& records,
+                              const std::string& fileName, bool withOptions) {
+  const size_t index = calls.size();
+  const bool named = withOptions && index < records.size() && records[index].fileName == fileName;
+  calls.push_back({named ? std::string() : fileName, withOptions});
+}
+
+template <typename Stored>
+const std::string& TFFmpeg::TSetUp::Name(const std::vector<TCall>& calls,
+                                         const std::vector<Stored>& records, size_t index) {
+  const TCall& call = calls[index];
+  return call.fileName.empty() && call.withOptions && index < records.size()
+             ? records[index].fileName
+             : call.fileName;
 }
 
 media::TAVProbe* TFFmpeg::InputProbe(int index) {
@@ -156,7 +190,7 @@ media::TAVProbe* TFFmpeg::InputProbe(int index) {
   if (!probe) probe = std::make_unique<media::TAVProbe>();
   if (parkedInput) {
     if (!probe->FormatContext() &&
-        !probe->LoadFile(setUp_.inputCalls[index].fileName, InputOptions(index).FileFormat))
+        !probe->LoadFile(setUp_.InputName(index), InputOptions(index).FileFormat))
       return nullptr;
   } else if (probe->FormatContext() != input) {
     probe->AttachFormatContext(input);

@@ -72,8 +72,9 @@ class TFFmpeg : public TCustomFFmpeg {
    private:
     friend class TFFmpeg;
     struct TCall {
-      std::string fileName;
+      std::string fileName;      // "" when it is the stored record's file name
       bool withOptions = false;  // the record is the stored copy of its slot
+      bool fileMade = false;     // an output file made while parked, named fileName
     };
     // A stored record: its file name, and the rest shared with every task given an equal one
     // (the rows of a batch get the same profile options), so that a long list of waiting tasks
@@ -87,9 +88,25 @@ class TFFmpeg : public TCustomFFmpeg {
     // Only the slots used so far: a waiting task is small.
     std::vector<TStoredRecord<TInputOptions>> inputOptions;
     std::vector<TStoredRecord<TOutputOptions>> outputOptions;
-    // The output files a parked task created: still empty when the task goes without running,
-    // they are deleted, as a released output that stayed empty is.
+    // The output files a parked task created other than those its calls name (fileMade): still
+    // empty when the task goes without running, they are deleted, as a released output that
+    // stayed empty is.
     std::vector<std::string> parkedFiles;
+
+    // A call added after its record was stored: the name is kept once, in the record, when
+    // the two are the same (a long list holds each of its file names once).
+    template <typename Stored>
+    static void AddCall(std::vector<TCall>& calls, std::vector<Stored>& records,
+                        const std::string& fileName, bool withOptions);
+    template <typename Stored>
+    static const std::string& Name(const std::vector<TCall>& calls,
+                                   const std::vector<Stored>& records, size_t index);
+    const std::string& InputName(size_t index) const {
+      return Name(inputCalls, inputOptions, index);
+    }
+    const std::string& OutputName(size_t index) const {
+      return Name(outputCalls, outputOptions, index);
+    }
   };
   // A parked task's set-up, handed over: the task is left empty, to be freed. Throws
   // std::logic_error for a task that is not parked.
