@@ -1,13 +1,13 @@
 #include "media/pictureconverter.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
 #include <mutex>
 
 #include "media/ffapi.h"
 #include "media/parallelrows.h"
 #include "media/yuv420rows.h"
+#include "media/yuv420tobgr.h"
 
 namespace media {
 namespace {
@@ -21,8 +21,8 @@ void FreeScaler(SwsContext*& ctx) {
 }
 
 // ---- The direct path for planar 4:2:0 pictures ----
-// Written back with the standard-definition colour matrix at video levels (yuv420rows.h), the
-// matrix the scaler applies to these pictures when they name none.
+// Read (yuv420tobgr.h) and written back (yuv420rows.h) with the standard-definition colour matrix
+// at video levels, the matrix the scaler applies to these pictures when they name none.
 
 bool DirectPath(AVPixelFormat format, int width, int height) {
   return format == AV_PIX_FMT_YUV420P && width % 2 == 0 && height % 2 == 0;
@@ -94,8 +94,6 @@ void TPictureConverter::Reset() {
   std::memset(rgbLinesize_, 0, sizeof rgbLinesize_);
   FreeScaler(toRGB_);
   FreeScaler(fromRGB_);
-  for (SwsContext*& ctx : bandToRGB_) FreeScaler(ctx);
-  bandToRGB_.clear();
 }
 
 bool TPictureConverter::PrepareRGB(int width, int height) {
@@ -149,48 +147,33 @@ bool PictureToBitmap(TPictureConverter& converter, const uint8_t* const data[4],
     std::memcpy(bitmap.Bits(), data[0], bitmap.ByteSize());
     return passOver(part);
   }
-  // A whole 4:2:0 picture whose width is a multiple of 16 goes straight into the bitmap: its rows
-  // are then unpadded and aligned as the scaler's vector code wants, and that code writes whole
-  // blocks of 16 pixels, never past a row. It is converted in row bands of even height, each by
-  // a scaler of its own as a picture of its own (the conversion keeps to pairs of rows, so the
-  // pixels are those of one conversion of the whole), and each band goes through the pass at once.
-  if (DirectPath(format, width, height) && part.width == width && width % 16 == 0) {
-    const std::vector<TRowBand> bands = RowBands(height, kMinBandRows, 2);
-    std::vector<SwsContext*>& scalers = converter.bandToRGB_;
-    if (scalers.size() < bands.size()) scalers.resize(bands.size(), nullptr);
-    for (size_t i = 0; i < bands.size(); ++i) {
-      scalers[i] = ff::sws_getCachedContext(scalers[i], width, bands[i].count, format, width,
-                                            bands[i].count, TPictureConverter::kTargetFormat,
-                                            SWS_BICUBIC, nullptr, nullptr, nullptr);
-      if (!scalers[i]) return false;
-    }
-    // A band is fed to its scaler in slices of a few rows, top to bottom, each passed at once
-    // while it is still in the cache.
-    const int sliceRows = (pass && *pass) || writeEarly ? kSliceRows : height;
-    std::atomic<bool> ok{true};
-    ForEachRowBand(height, kMinBandRows, 2, [&](int first, int count) {
-      size_t i = 0;
-      while (bands[i].first != first) ++i;
-      uint8_t* rows[4] = {bitmap.ScanLine(first)};
-      const int stride[4] = {bitmap.Stride()};
-      for (int y = 0; y < count && ok; y += sliceRows) {
-        const int sliceHeight = std::min(sliceRows, count - y);
-        const int top = first + y;
-        const uint8_t* slice[4] = {planes[0] + static_cast<ptrdiff_t>(top) * linesize[0],
-                                   planes[1] + static_cast<ptrdiff_t>(top / 2) * linesize[1],
-                                   planes[2] + static_cast<ptrdiff_t>(top / 2) * linesize[2],
-                                   nullptr};
-        if (ff::sws_scale(scalers[i], slice, linesize, y, sliceHeight, rows, stride) <= 0) {
-          ok = false;
-          return;
+  // A planar 4:2:0 picture of even size (or its part) goes straight into the bitmap through the
+  // row kernels, two rows at a time, in row bands of even height over the cores. A band is
+  // converted in slices of a few rows, top to bottom, each passed (and written back early) at
+  // once while it is still in the cache.
+  if (DirectPath(format, width, height)) {
+    const TYuv420ToRowPair rowPair = Yuv420ToRowPair();
+    const int sliceRows = (pass && *pass) || writeEarly ? kSliceRows : part.height;
+    ForEachRowBand(part.height, kMinBandRows, 2, [&](int first, int count) {
+      for (int y = 0; y < count; y += sliceRows) {
+        const int top = first + y, end = top + std::min(sliceRows, count - y);
+        for (int row = top; row < end; row += 2) {
+          const uint8_t* luma = planes[0] + static_cast<ptrdiff_t>(row) * linesize[0];
+          rowPair(luma, luma + linesize[0],
+                  planes[1] + static_cast<ptrdiff_t>(row / 2) * linesize[1],
+                  planes[2] + static_cast<ptrdiff_t>(row / 2) * linesize[2],
+                  bitmap.ScanLine(part.y + row) + part.x * 3,
+                  bitmap.ScanLine(part.y + row + 1) + part.x * 3, part.width / 2);
         }
-        if (pass && *pass) (*pass)(bitmap, top, sliceHeight);
-        if (writeEarly) WriteEarly(bitmap, *early, top, top + sliceHeight);
+        if (pass && *pass) (*pass)(bitmap, part.y + top, end - top);
+        if (writeEarly) WriteEarly(bitmap, *early, top, end);
       }
     });
-    if (writeEarly && ok) early->Written = true;
-    return ok;
+    if (writeEarly) early->Written = true;
+    return true;
   }
+  // Everything else (other formats, odd sizes: always the whole picture) goes through the cached
+  // scaler and the buffer.
   converter.toRGB_ = ff::sws_getCachedContext(
       converter.toRGB_, part.width, part.height, format, part.width, part.height,
       TPictureConverter::kTargetFormat, SWS_BICUBIC, nullptr, nullptr, nullptr);

@@ -1,12 +1,12 @@
 // TPictureConverter: turns decoded pictures of any pixel format into the 24-bit BGR TBitmap that
 // hooks, previews and snapshots use, and writes a (changed) bitmap back into a picture. It owns
-// the bitmap, a reusable aligned RGB buffer and its cached scaler contexts (bicubic). Planar
-// 4:2:0 pictures of even size (what decoders give nearly always) may be limited to a part of the
-// picture the caller names, are scaled straight into the bitmap in row bands over the machine's
-// cores when their rows allow it (a caller's rows pass running on each band as it is done), and
-// are written back directly (the standard-definition colour matrix at video levels, as the scaler
-// uses for them) in row bands. One converter belongs to one thread at a time; the bitmap's canvas
-// lock is held while it is written.
+// the bitmap, a reusable aligned RGB buffer and its cached scaler contexts (bicubic), used for
+// every format but planar 4:2:0 of even size. Those pictures (what decoders give nearly always)
+// take a direct path both ways: the standard-definition colour matrix at video levels, as the
+// scaler uses for them, through our own row kernels (yuv420tobgr.h, yuv420rows.h) in row bands
+// over the machine's cores; they may be limited to a part of the picture the caller names, and a
+// caller's rows pass runs on each band as it is converted. One converter belongs to one thread at
+// a time; the bitmap's canvas lock is held while it is written.
 #pragma once
 
 #include <cstdint>
@@ -65,7 +65,6 @@ class TPictureConverter {
   int rgbLinesize_[4] = {};
   SwsContext* toRGB_ = nullptr;
   SwsContext* fromRGB_ = nullptr;
-  std::vector<SwsContext*> bandToRGB_;  // one per row band of a whole 4:2:0 picture
 };
 
 // A picture the bitmap will go back into, for writing rows back early: every converted row
@@ -82,11 +81,11 @@ struct TEarlyWriteBack {
 
 // Puts a picture (planes and line sizes as the library gives them) into the converter's bitmap,
 // which is created on first use and takes the picture's size. A BGR24 picture with even sizes
-// whose line size equals the bitmap's row size is copied directly; everything else goes through
-// the cached to-RGB scalers (a whole 4:2:0 picture whose width is a multiple of 16 in row bands
-// over the machine's cores, each band converted as a picture of its own, which gives the same
-// pixels). With an area, at least that part of the picture is converted (the direct path
-// converts it alone, grown to even edges); the rest of a bitmap of the same size keeps its
+// whose line size equals the bitmap's row size is copied directly; a planar 4:2:0 picture of even
+// size goes through the row kernels (each chroma sample used for its 2x2 block), in row bands
+// over the cores; everything else goes through the cached to-RGB scaler. With an area, at least
+// that part of the picture is converted (the direct path converts it alone, grown to even edges,
+// with the pixels it has in the whole picture); the rest of a bitmap of the same size keeps its
 // pixels. With a pass, it runs once over every converted row (all of them, or the area's), band
 // by band as they are converted. With early, rows are written back as TEarlyWriteBack says.
 // False when no scaler can be made for the format and size.
