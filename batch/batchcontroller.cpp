@@ -188,6 +188,10 @@ bool TBatchController::AddRowTask(int row, int code, const std::string& extensio
     // the job or its disc target names its own.
     if (options.FileFormat.empty() && options.TargetType == 0)
       options.FileFormat = media::OutputFormatName(output);
+    // A job without video has the source opened without it: its pictures are never decoded,
+    // not even to probe them.
+    if (options.DisableVideo)
+      input.ExtOptions += (input.ExtOptions.empty() ? "" : "\n") + std::string("vn=1");
 
     const int task = engine_.AddTask(fileRow.Caption, &input);
     if (task < 0) {

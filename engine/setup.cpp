@@ -260,6 +260,15 @@ bool TCustomFFmpeg::OpenInput(const std::string& fileName) {
     if (!found) return fail("Specified program id not found");
     s.optProgramID = 0;
   }
+  // A kind of stream the task leaves out is not probed: finding its parameters would decode its
+  // first frames for nothing (a whole picture or more for video, the costliest part of opening).
+  for (unsigned i = 0; i < ic->nb_streams; ++i) {
+    const AVMediaType type = ic->streams[i]->codecpar->codec_type;
+    if ((type == AVMEDIA_TYPE_VIDEO && s.videoDisable) ||
+        (type == AVMEDIA_TYPE_AUDIO && s.audioDisable) ||
+        (type == AVMEDIA_TYPE_SUBTITLE && s.subtitleDisable))
+      ic->streams[i]->discard = AVDISCARD_ALL;
+  }
 
   int infoResult;
   {

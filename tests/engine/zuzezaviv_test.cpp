@@ -318,6 +318,33 @@ TEST_F(Component, RecordsReachTheTask) {
   EXPECT_FALSE(c.SetOutputFile(7, dir.File("none.mp4")));
 }
 
+TEST_F(Component, AnInputOpenedWithoutVideoIsNotDecodedToProbeIt) {
+  // With "vn" the source's pictures are left out from the start: the probe finds the video
+  // stream but never decodes it, so its picture format stays unknown; the audio converts whole.
+  TInputOptions withoutVideo;
+  withoutVideo.ExtOptions = "vn=1";
+  ASSERT_EQ(c.AddTask(Fixture("av.mp4"), &withoutVideo), 0) << c.LastErrMsg;
+  ASSERT_EQ(c.AddTask(Fixture("av.mp4")), 1) << c.LastErrMsg;
+  media::TVideoStreamInfo skipped, probed;
+  c.InputProbe(0, 0)->GetVideoStreamInfo(-1, skipped);
+  c.InputProbe(1, 0)->GetVideoStreamInfo(-1, probed);
+  EXPECT_EQ(skipped.PixelFormat, AV_PIX_FMT_NONE);
+  EXPECT_EQ(probed.PixelFormat, AV_PIX_FMT_YUV420P);
+  EXPECT_EQ(skipped.Width, probed.Width);
+
+  TOutputOptions mp3;
+  InitOutputOptions(mp3);
+  mp3.DisableVideo = true;
+  ASSERT_TRUE(c.SetOutputFile(0, dir.File("out.mp3"), &mp3)) << c.LastErrMsg;
+  c.RemoveTask(1);
+  c.StartTask(0);
+  const testsupport::FFprobe probe(dir.File("out.mp3"));
+  ASSERT_TRUE(probe.Ok()) << probe.Errors();
+  EXPECT_EQ(probe.StreamCount("video"), 0u);
+  EXPECT_EQ(probe.StreamCount("audio"), 1u);
+  EXPECT_NEAR(probe.Duration(), testsupport::FFprobe(Fixture("av.mp4")).Duration(), 0.1);
+}
+
 TEST_F(Component, TwentyOutputsPerTask) {
   const int task = c.AddTask(Fixture("av.mp4"));
   ASSERT_EQ(task, 0) << c.LastErrMsg;
