@@ -11,7 +11,9 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -658,6 +660,70 @@ TEST_F(Component, WaitingTasksRunWithTheirOwnRecords) {
     EXPECT_EQ(probe.Width(video), i % 2 ? 96 : 64);
     EXPECT_NEAR(probe.Duration(), i % 2 ? 1.0 : 2.0, 0.15);
   }
+}
+
+TEST_F(Component, WaitingTasksKeepTheirHookAndPreviewSettings) {
+  // Tasks past the few kept open wait as their set-ups alone: made again to run, every one that
+  // asked for the custom hook gets it (and only those), with the preview setting of the moment.
+  constexpr int kTasks = 8;
+  for (int i = 0; i < kTasks; ++i) {
+    TOutputOptions output;
+    InitOutputOptions(output);
+    output.CustomHook = i % 2 == 1;
+    ASSERT_EQ(AddJob(Fixture("av.mp4"), &output), i);
+  }
+  c.SetPreviewBitmap(true);
+  std::mutex lock;
+  std::map<int, int> hooked, previews;
+  c.SetTriggerEventInMainThread(false);
+  c.OnCustomHook = [&](media::TFFBaseComponent*, THookInfo* info) {
+    std::lock_guard l(lock);
+    ++hooked[info->TaskIndex];
+  };
+  c.OnPreviewBitmap = [&](media::TFFBaseComponent*, const TPreviewInfo& info) {
+    std::lock_guard l(lock);
+    ++previews[info.TaskIndex];
+  };
+  c.StartTask(0);
+  for (int i = 0; i < kTasks; ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(hooked.count(i), i % 2 == 1 ? 1u : 0u);
+    EXPECT_EQ(previews.count(i), 1u);
+    EXPECT_GT(std::filesystem::file_size(dir.File("out" + std::to_string(i) + ".mp4")), 0u);
+  }
+}
+
+TEST_F(Component, StoppingALongListEndsEveryTaskOnce) {
+  // Stopped while the first task runs: every waiting task, most of them kept as set-ups alone,
+  // gets its one notice (not finished, not failed), the final notice comes last, and no output
+  // that was never written stays behind.
+  constexpr int kTasks = 12;
+  for (int i = 0; i < kTasks; ++i) ASSERT_EQ(AddJob(), i);
+  events.Attach(c);
+  // The first task is held in its first progress report until the stop has been asked.
+  platform::TEvent running, release;
+  c.SetTriggerEventInMainThread(false);
+  c.OnProgress = [&](media::TFFBaseComponent*, TProgressInfo*) {
+    running.Set();
+    release.Wait(kPatience);
+  };
+  c.StartTask(1);
+  ASSERT_TRUE(running.Wait(kPatience));
+  c.StopTask(false);
+  release.Set();
+  ASSERT_TRUE(events.WaitFinal());
+  const std::vector<TTerminateInfo> t = events.Terminates();
+  ASSERT_EQ(t.size(), static_cast<size_t>(kTasks + 1));
+  std::set<int> ended;
+  for (size_t i = 0; i + 1 < t.size(); ++i) {
+    ended.insert(t[i].TaskIndex);
+    if (t[i].TaskIndex > 0) EXPECT_TRUE(Is(t[i], t[i].TaskIndex, false, false));
+  }
+  EXPECT_EQ(ended.size(), static_cast<size_t>(kTasks));
+  EXPECT_EQ(t.back().TaskIndex, -1);
+  c.ClearTasks();
+  for (int i = 1; i < kTasks; ++i)
+    EXPECT_FALSE(std::filesystem::exists(dir.File("out" + std::to_string(i) + ".mp4"))) << i;
 }
 
 TEST_F(Component, AWaitingTaskClearedUnrunLeavesNoEmptyOutput) {
