@@ -46,7 +46,8 @@ for n in "${sizes[@]}"; do
     while kill -0 "$pid" 2>/dev/null; do
       child="$(pgrep -P "$pid" -x kvc || true)"
       if [[ -n "$child" ]]; then
-        count="$(ls "/proc/$child/fd" 2>/dev/null | wc -l)"
+        # The run may end between the two looks: no listing then counts as none.
+        count="$( (ls "/proc/$child/fd" 2>/dev/null || true) | wc -l)"
         ((count > max)) && max=$count
       fi
       sleep 0.02
