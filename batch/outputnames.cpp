@@ -41,8 +41,10 @@ bool NameInUse(const std::string& path) {
 
 // The first free output name of a source's stem in the folder (ending with "/"): "_(new)", then
 // "_(new_1)", … A long stem is cut by whole characters so the name fits the file system's limit.
+// Names in `also` are taken as well.
 std::string FreeOutputName(const std::string& dir, const std::string& stem,
-                           const std::string& extension, const std::set<std::string>& taken) {
+                           const std::string& extension, const std::set<std::string>& taken,
+                           const std::set<std::string>& also = {}) {
   const long limit = ::pathconf(dir.c_str(), _PC_NAME_MAX);
   // Room for the part file's suffix too: the part file must be creatable under the same name.
   const size_t nameMax =
@@ -51,8 +53,9 @@ std::string FreeOutputName(const std::string& dir, const std::string& stem,
     const size_t room = nameMax > suffix.size() ? nameMax - suffix.size() : 0;
     return dir + platform::FirstBytes(stem, room) + suffix;
   };
-  const auto free = [&taken](const std::string& name) {
-    return !NameInUse(name) && !NameInUse(PartFileName(name)) && !taken.contains(name);
+  const auto free = [&](const std::string& name) {
+    return !NameInUse(name) && !NameInUse(PartFileName(name)) && !taken.contains(name) &&
+           !also.contains(name);
   };
   std::string name = named("_(new)" + extension);
   for (int n = 1; !free(name); ++n) name = named("_(new_" + std::to_string(n) + ")" + extension);
@@ -86,21 +89,33 @@ std::string UsableFolder(const std::string& folder,
 
 std::string PartFileName(const std::string& output) { return output + kPartSuffix; }
 
-std::string MakeOutputFileName(const std::string& settingsFile, const std::string& source,
-                               const std::string& extension, const std::set<std::string>& taken) {
+namespace {
+
+std::string OutputFileName(const std::string& settingsFile, const std::string& source,
+                           const std::string& extension, const std::set<std::string>& taken,
+                           const std::set<std::string>& also) {
   const profiles::TSettings settings(settingsFile);
   std::string dir = UsableFolder(settings.OutPutDir(), [&settings](const std::string& folder) {
     settings.SetOutPutDir(folder);
   });
   if (dir.back() != '/') dir += '/';
-  return FreeOutputName(dir, Stem(source), extension, taken);
+  return FreeOutputName(dir, Stem(source), extension, taken, also);
+}
+
+}  // namespace
+
+std::string MakeOutputFileName(const std::string& settingsFile, const std::string& source,
+                               const std::string& extension, const std::set<std::string>& taken) {
+  return OutputFileName(settingsFile, source, extension, taken, {});
 }
 
 std::string ClaimOutputFileName(const std::string& settingsFile, const std::string& source,
                                 const std::string& extension, const std::set<std::string>& taken) {
-  std::set<std::string> passed = taken;
+  // Names another batch claimed between the look and the claim; the batch's own taken names are
+  // looked up where they are (a long batch passes thousands).
+  std::set<std::string> passed;
   for (;;) {
-    const std::string name = MakeOutputFileName(settingsFile, source, extension, passed);
+    const std::string name = OutputFileName(settingsFile, source, extension, taken, passed);
     const std::string part = PartFileName(name);
     const int fd = ::open(part.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd >= 0) {
