@@ -155,14 +155,16 @@ int TCustomZUzezaVIV::TaskCount() const {
 
 namespace {
 
-// Probing a file and running a task allocate large buffers and free them again, file after file,
-// among small blocks that live as long as the task list (records, names, the list's rows). Were
-// the allocator's threshold for mapping a block on its own left to rise after the first large
-// block is freed, those buffers would come from the heap and leave it in pieces, so that a batch
-// grew with its length; at a fixed threshold each is mapped and given back on its own.
+// Probing a file and running a task allocate buffers of every size and free them again, file
+// after file, among small blocks that live as long as the task list (records, names, the list's
+// rows). Buffers taken from the heap leave it in pieces: a small block placed in the gap one left
+// keeps the next one of that size from fitting there, so that a batch grew with its length (by
+// several kilobytes a file, more under load). Every block of 32 KiB or more (a demuxer's read
+// buffer, a small picture's planes) is therefore mapped on its own and given back when freed, and
+// the threshold stays fixed instead of rising after the first such block is freed.
 void KeepLargeBuffersOutOfTheHeap() {
   static std::once_flag once;
-  std::call_once(once, [] { ::mallopt(M_MMAP_THRESHOLD, 128 * 1024); });
+  std::call_once(once, [] { ::mallopt(M_MMAP_THRESHOLD, 32 * 1024); });
 }
 
 }  // namespace
