@@ -116,8 +116,7 @@ void TFFmpeg::Unpark() {
 
 TFFmpeg::TSetUp TFFmpeg::TakeSetUp() {
   if (!parked_) throw std::logic_error("Only a parked task gives up its set-up");
-  TSetUp setUp = std::move(setUp_);
-  setUp_ = TSetUp();
+  TSetUp setUp = std::move(setUp_);  // leaves this task's set-up empty
   CloseProbes();
   probes_.clear();
   parked_ = false;
