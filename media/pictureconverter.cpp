@@ -128,30 +128,25 @@ bool PictureToBitmap(TPictureConverter& converter, const uint8_t* const data[4],
     for (int p = 1; p <= 2; ++p)
       planes[p] += static_cast<ptrdiff_t>(part.y / 2) * linesize[p] + part.x / 2;
   }
-  // The pass over the converted rows, for the paths that convert them in one go.
-  const bool writeEarly = early && DirectPath(format, width, height) && part.width == width &&
-                          part.height == height;
-  const auto passOver = [&](const TPictureArea& rows) {
+  // The pass over every row, for the paths that convert the whole picture in one go (they never
+  // write back early).
+  const auto passOver = [&] {
     if (pass && *pass)
-      ForEachRowBand(rows.height, kMinBandRows, 1,
-                     [&](int first, int count) { (*pass)(bitmap, rows.y + first, count); });
-    if (writeEarly) {
-      ForEachRowBand(height, kMinBandRows, 2,
-                     [&](int first, int count) { WriteEarly(bitmap, *early, first, first + count); });
-      early->Written = true;
-    }
+      ForEachRowBand(height, kMinBandRows, 1,
+                     [&](int first, int count) { (*pass)(bitmap, first, count); });
     return true;
   };
   if (format == TPictureConverter::kTargetFormat && width % 2 == 0 && height % 2 == 0 &&
       linesize[0] == bitmap.Stride()) {
     std::memcpy(bitmap.Bits(), data[0], bitmap.ByteSize());
-    return passOver(part);
+    return passOver();
   }
   // A planar 4:2:0 picture of even size (or its part) goes straight into the bitmap through the
   // row kernels, two rows at a time, in row bands of even height over the cores. A band is
   // converted in slices of a few rows, top to bottom, each passed (and written back early) at
   // once while it is still in the cache.
   if (DirectPath(format, width, height)) {
+    const bool writeEarly = early && part.width == width && part.height == height;
     const TYuv420ToRowPair rowPair = Yuv420ToRowPair();
     const int sliceRows = (pass && *pass) || writeEarly ? kSliceRows : part.height;
     ForEachRowBand(part.height, kMinBandRows, 2, [&](int first, int count) {
@@ -174,19 +169,19 @@ bool PictureToBitmap(TPictureConverter& converter, const uint8_t* const data[4],
   }
   // Everything else (other formats, odd sizes: always the whole picture) goes through the cached
   // scaler and the buffer.
-  converter.toRGB_ = ff::sws_getCachedContext(
-      converter.toRGB_, part.width, part.height, format, part.width, part.height,
-      TPictureConverter::kTargetFormat, SWS_BICUBIC, nullptr, nullptr, nullptr);
+  converter.toRGB_ = ff::sws_getCachedContext(converter.toRGB_, width, height, format, width,
+                                              height, TPictureConverter::kTargetFormat,
+                                              SWS_BICUBIC, nullptr, nullptr, nullptr);
   if (!converter.toRGB_) return false;
-  if (!converter.PrepareRGB(part.width, part.height)) return false;
-  if (ff::sws_scale(converter.toRGB_, planes, linesize, 0, part.height, converter.rgbData_,
+  if (!converter.PrepareRGB(width, height)) return false;
+  if (ff::sws_scale(converter.toRGB_, data, linesize, 0, height, converter.rgbData_,
                     converter.rgbLinesize_) <= 0)
     return false;
-  for (int row = 0; row < part.height; ++row)
-    std::memcpy(bitmap.ScanLine(part.y + row) + part.x * 3,
+  for (int row = 0; row < height; ++row)
+    std::memcpy(bitmap.ScanLine(row),
                 converter.rgbData_[0] + static_cast<size_t>(row) * converter.rgbLinesize_[0],
-                static_cast<size_t>(part.width) * 3);
-  return passOver(part);
+                static_cast<size_t>(width) * 3);
+  return passOver();
 }
 
 bool BitmapToPicture(TPictureConverter& converter, uint8_t* const data[4], const int linesize[4],
