@@ -98,6 +98,7 @@ void TCustomZUzezaVIV::RefuseWhileWorking(const char* operation) const {
 
 std::shared_ptr<TFFmpeg> TCustomZUzezaVIV::NewTask() {
   auto task = std::make_shared<TFFmpeg>();
+  task->ResetState();
   task->SetVerbose(verbose_);
   task->SetPreviewFlags(preview_, previewBitmap_);
   task->PreviewCallback = [this](TCustomFFmpeg* t, const media::TBitmap& bitmap, int64_t pts,
@@ -193,8 +194,6 @@ int TCustomZUzezaVIV::AddTask(const std::string& fileName, const TInputOptions* 
     return fail("Cannot add a task: the media libraries are not loaded (LoadAVLib).");
   try {
     std::shared_ptr<TFFmpeg> task = NewTask();
-    task->ResetState();
-    task->SetVerbose(verbose_);
     if (!task->SetUpInput(fileName, options)) return fail(task->LastErrMsg);
     std::lock_guard lock(lock_);
     tasks_.push_back({task, nullptr});

@@ -155,7 +155,7 @@ class TCustomZUzezaVIV : public media::TFFBaseComponent {
   };
   std::vector<std::shared_ptr<TFFmpeg>> Snapshot() const;  // the made tasks as they are now
   void UpdatePreviewFlags();
-  // A new task wired to this component, with its settings and callbacks.
+  // A new task wired to this component: a fresh option state, its settings and callbacks.
   std::shared_ptr<TFFmpeg> NewTask();
   // Gives the task the custom hook's callbacks.
   void WireCustomHook(TFFmpeg& task);
