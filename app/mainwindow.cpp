@@ -348,7 +348,7 @@ void TfrmMain::RowChanged(int row) { fileView_->RowChanged(row); }
 void TfrmMain::RowEnded(int row, batch::TRowOutcome outcome, const std::string& message) {
   fileView_->RowChanged(row);
   if (outcome == batch::TRowOutcome::Failed || outcome == batch::TRowOutcome::Skipped)
-    log_->Add(list_.Row(row).Caption + ": " + message);
+    log_->Add(list_.Row(row).Caption() + ": " + message);
 }
 
 bool TfrmMain::OpenFolderAfterConversion() { return progress_->OpenFolderTicked(); }

@@ -104,7 +104,9 @@ bool TBatchController::Start(int maxRunning) {
   taskExpected_.reserve(rows);
   taskSources_.reserve(rows);
   taskEffects_.reserve(rows);
-  std::set<std::string> taken;
+  // The outputs given so far, viewed in the rows' records.
+  TTakenNames taken;
+  taken.reserve(rows);
   for (int row = 0; row < list_.RowCount(); ++row) {
     if (!list_.Row(row).Checked) continue;
     list_.Row(row).Progress.clear();
@@ -123,20 +125,20 @@ bool TBatchController::Start(int maxRunning) {
 }
 
 bool TBatchController::AddRowTask(int row, int code, const std::string& extension,
-                                  const std::string& zoom, std::set<std::string>& taken,
+                                  const std::string& zoom, TTakenNames& taken,
                                   std::string& reason) {
   TFileRow& fileRow = list_.Row(row);
   TlvFilesRecord& record = *fileRow.Record;
   try {
     // The facts probed when the row was added serve while the file is the same, unchanged file;
     // otherwise it is probed again (and a file gone or no longer readable is reported by that).
-    const std::optional<TFileIdentity> identity = IdentityOf(fileRow.Caption);
+    const std::optional<TFileIdentity> identity = IdentityOf(fileRow.Caption());
     TSourceFacts facts;
     if (fileRow.Facts && identity && fileRow.Facts->Identity == *identity) {
       facts = *fileRow.Facts;
     } else {
       media::TAVProbe& probe = engine_.Probe();
-      if (!probe.LoadFile(fileRow.Caption)) {
+      if (!probe.LoadFile(fileRow.Caption())) {
         reason = probe.LastErrMsg();
         return false;
       }
@@ -150,11 +152,11 @@ bool TBatchController::AddRowTask(int row, int code, const std::string& extensio
     }
 
     engine::TInputOptions input;
-    input.FileName = fileRow.Caption;
+    input.FileName = fileRow.Caption();
     input.FileFormat = facts.InputFormatName;
     if (record.TrimStart >= 0) input.StartTime = record.TrimStart;
     const std::string output =
-        ClaimOutputFileName(settingsFile_, fileRow.Caption, extension, taken);
+        ClaimOutputFileName(settingsFile_, fileRow.Caption(), extension, taken);
     // The claim (the empty part file) goes again unless the task takes it over.
     struct ReleaseClaim {
       std::string part;
@@ -193,7 +195,7 @@ bool TBatchController::AddRowTask(int row, int code, const std::string& extensio
     if (options.DisableVideo)
       input.ExtOptions += (input.ExtOptions.empty() ? "" : "\n") + std::string("vn=1");
 
-    const int task = engine_.AddTask(fileRow.Caption, &input);
+    const int task = engine_.AddTask(fileRow.Caption(), &input);
     if (task < 0) {
       reason = engine_.LastErrMsg;
       return false;
@@ -216,7 +218,7 @@ bool TBatchController::AddRowTask(int row, int code, const std::string& extensio
         options.CustomHook
             ? std::make_unique<const effects::FrameEffectSettings>(EffectSettings(record))
             : nullptr);
-    taken.insert(output);
+    taken.insert(record.DestFile);
     return true;
   } catch (const std::exception& error) {
     reason = error.what();
@@ -231,7 +233,7 @@ void TBatchController::SkipRow(int row, const std::string& reason) {
 
 void TBatchController::EndRow(int row, TRowOutcome outcome, const std::string& message) {
   if (outcome == TRowOutcome::Failed || outcome == TRowOutcome::Skipped)
-    failures_.push_back({row, list_.Row(row).Caption, message});
+    failures_.push_back({row, list_.Row(row).Caption(), message});
   view_.RowChanged(row);
   view_.RowEnded(row, outcome, message);
 }
@@ -258,7 +260,7 @@ std::string TBatchController::FinishOutput(int task, bool stopped) {
   const int row = taskMap_[task];
   std::string name;
   try {
-    name = CommitOutputFile(taskOutputs_[task], list_.Row(row).Caption, extension_);
+    name = CommitOutputFile(taskOutputs_[task], list_.Row(row).Caption(), extension_);
   } catch (const std::exception& failure) {
     return failure.what();
   }
@@ -323,7 +325,7 @@ void TBatchController::HandleProgress(const engine::TProgressInfo& info) {
   values.FileSize = std::to_string(info.CurrentSize / 1000) + " kb";
   values.Progress =
       "[" + std::to_string(info.TaskIndex + 1) + "/" + std::to_string(engine_.TaskCount()) + "]";
-  values.File = ProgressFileText(row.Caption);
+  values.File = ProgressFileText(row.Caption());
   view_.ShowProgress(values);
 }
 
@@ -359,7 +361,7 @@ void TBatchController::HandleTerminate(const engine::TTerminateInfo& info) {
   // stream) and the output check had nothing to hold it against. Such a row fails, and its
   // message gives this cause first.
   const std::optional<TFileIdentity>& before = taskSources_[info.TaskIndex];
-  const std::optional<TFileIdentity> now = IdentityOf(fileRow.Caption);
+  const std::optional<TFileIdentity> now = IdentityOf(fileRow.Caption());
   if ((info.Failed || info.Finished || !problem.empty()) && before && now &&
       now->Device == before->Device && now->Inode == before->Inode && now->Size < before->Size) {
     const std::string cause = "the source shrank from " + std::to_string(before->Size) + " to " +

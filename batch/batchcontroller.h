@@ -15,12 +15,12 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
-#include <set>
 #include <string>
 #include <vector>
 
 #include "batch/filelist.h"
 #include "batch/outputcheck.h"
+#include "batch/outputnames.h"
 #include "effects/frameeffects.h"
 #include "engine/zuzezaviv.h"
 #include "media/bitmap.h"
@@ -135,7 +135,7 @@ class TBatchController {
   void HandleCustomHookArea(engine::THookAreaInfo& info) const;
   // Makes the task of one checked row; false (with the reason) when the row gets none.
   bool AddRowTask(int row, int code, const std::string& extension, const std::string& zoom,
-                  std::set<std::string>& taken, std::string& reason);
+                  TTakenNames& taken, std::string& reason);
   void SkipRow(int row, const std::string& reason);
   // Ends the output of task k, which the engine has finished (or stopped) and closed: gives it
   // its final name and checks it. "" when it is what the job asked for; else the problem.

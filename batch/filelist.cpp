@@ -1,10 +1,8 @@
 #include "batch/filelist.h"
 
 #include <filesystem>
-#include <set>
 #include <stdexcept>
 #include <system_error>
-#include <unordered_set>
 
 #include "batch/outputnames.h"
 #include "platform/paths.h"
@@ -27,7 +25,7 @@ std::string ProfileZoom(const std::string& settingsFile, int code) {
 
 const std::string& TFileRow::ColumnText(int column) const {
   switch (column) {
-    case 0: return Caption;
+    case 0: return Caption();
     case 1: return Length;
     case 2: return TrimmedLength;
     case 3: return DestinationFile;
@@ -53,17 +51,18 @@ int TFileList::AddFiles(const std::vector<std::string>& paths,
   const std::string extension = OutputExtension(formatFile_, code);
   const std::string zoom = ProfileZoom(settingsFile_, code);
 
-  // The names already shown for earlier rows, so that the column shows what a batch of all
-  // rows would write.
-  std::set<std::string> taken;
-  std::unordered_set<std::string> listed;
-  for (const TFileRow& row : rows_) {
-    taken.insert(row.Record->DestFile);
-    listed.insert(row.Caption);
-  }
-
   // Room for every file at once: a list grown by doubling would hold up to twice its rows.
   rows_.reserve(rows_.size() + paths.size());
+  // The names already shown for earlier rows, so that the column shows what a batch of all
+  // rows would write, and the sources listed. Both view the rows' records, which stay where
+  // they are while files are added.
+  TTakenNames taken, listed;
+  taken.reserve(rows_.capacity());
+  listed.reserve(rows_.capacity());
+  for (const TFileRow& row : rows_) {
+    taken.insert(row.Record->DestFile);
+    listed.insert(row.Caption());
+  }
   int added = 0;
   for (size_t i = 0; i < paths.size(); ++i) {
     const std::string& path = paths[i];
@@ -76,7 +75,7 @@ int TFileList::AddFiles(const std::vector<std::string>& paths,
       continue;
     }
 
-    const std::string dest = MakeOutputFileName(settingsFile_, path, extension, taken);
+    std::string dest = MakeOutputFileName(settingsFile_, path, extension, taken);
     // The identity first: a file changed while it is probed then differs from it at Start.
     const std::optional<TFileIdentity> identity = IdentityOf(path);
     engine::TInputOptions input;
@@ -91,19 +90,19 @@ int TFileList::AddFiles(const std::vector<std::string>& paths,
     const int32_t seconds = info.Duration > 0 ? static_cast<int32_t>(info.Duration / 1'000'000) : 0;
 
     TFileRow row;
-    row.Caption = path;
     row.Length = row.TrimmedLength = std::to_string(seconds);
     row.DestinationFile = std::filesystem::path(dest).filename().string();
     row.Record = std::make_unique<TlvFilesRecord>();
     row.Record->SelIndex = static_cast<int32_t>(i);
     row.Record->SourceFile = path;
-    row.Record->DestFile = dest;
+    row.Record->DestFile = std::move(dest);
     row.Record->DurationSec = seconds;
     row.Record->Zoom = zoom;
     if (probe && identity) row.Facts = FactsOf(*probe, *identity);
+    const TlvFilesRecord& record = *row.Record;
     rows_.push_back(std::move(row));
-    listed.insert(path);
-    taken.insert(dest);
+    listed.insert(record.SourceFile);
+    taken.insert(record.DestFile);
     ++added;
     engine_.ClearTasks();
     selected_ = -1;

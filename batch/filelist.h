@@ -32,13 +32,15 @@ inline constexpr char kEffectsMenuCaption[] = "&Video Effect && Water Mark";
 
 struct TFileRow {
   bool Checked = true;
-  // Column texts: the source path (the row's caption), its length and trimmed length in whole
-  // seconds, the output's file name, and the conversion progress.
-  std::string Caption, Length, TrimmedLength, DestinationFile, Progress;
+  // Column texts besides the caption: the source's length and trimmed length in whole seconds,
+  // the output's file name, and the conversion progress.
+  std::string Length, TrimmedLength, DestinationFile, Progress;
   std::unique_ptr<TlvFilesRecord> Record;
   // The source as probed when the row was added (nothing when its identity was not known then).
   std::optional<TSourceFacts> Facts;
 
+  // The row's caption: the source path, kept once, in the record.
+  const std::string& Caption() const { return Record->SourceFile; }
   const std::string& ColumnText(int column) const;
 };
 

@@ -43,7 +43,7 @@ bool NameInUse(const std::string& path) {
 // "_(new_1)", … A long stem is cut by whole characters so the name fits the file system's limit.
 // Names in `also` are taken as well.
 std::string FreeOutputName(const std::string& dir, const std::string& stem,
-                           const std::string& extension, const std::set<std::string>& taken,
+                           const std::string& extension, const TTakenNames& taken,
                            const std::set<std::string>& also = {}) {
   const long limit = ::pathconf(dir.c_str(), _PC_NAME_MAX);
   // Room for the part file's suffix too: the part file must be creatable under the same name.
@@ -92,7 +92,7 @@ std::string PartFileName(const std::string& output) { return output + kPartSuffi
 namespace {
 
 std::string OutputFileName(const std::string& settingsFile, const std::string& source,
-                           const std::string& extension, const std::set<std::string>& taken,
+                           const std::string& extension, const TTakenNames& taken,
                            const std::set<std::string>& also) {
   const profiles::TSettings settings(settingsFile);
   std::string dir = UsableFolder(settings.OutPutDir(), [&settings](const std::string& folder) {
@@ -105,12 +105,12 @@ std::string OutputFileName(const std::string& settingsFile, const std::string& s
 }  // namespace
 
 std::string MakeOutputFileName(const std::string& settingsFile, const std::string& source,
-                               const std::string& extension, const std::set<std::string>& taken) {
+                               const std::string& extension, const TTakenNames& taken) {
   return OutputFileName(settingsFile, source, extension, taken, {});
 }
 
 std::string ClaimOutputFileName(const std::string& settingsFile, const std::string& source,
-                                const std::string& extension, const std::set<std::string>& taken) {
+                                const std::string& extension, const TTakenNames& taken) {
   // Names another batch claimed between the look and the claim; the batch's own taken names are
   // looked up where they are (a long batch passes thousands).
   std::set<std::string> passed;
@@ -147,7 +147,7 @@ std::string CommitOutputFile(const std::string& output, const std::string& sourc
     if (errno != EEXIST)
       throw std::runtime_error("cannot name " + part + " " + name + ": " + std::strerror(errno));
     tried.insert(name);
-    name = FreeOutputName(dir, Stem(source), extension, tried);
+    name = FreeOutputName(dir, Stem(source), extension, {}, tried);
   }
 }
 

@@ -10,6 +10,8 @@
 #include <functional>
 #include <set>
 #include <string>
+#include <string_view>
+#include <unordered_set>
 
 namespace batch {
 
@@ -29,6 +31,11 @@ std::string OutputFolderWarning(const std::string& folder);
 std::string UsableFolder(const std::string& folder,
                          const std::function<void(const std::string&)>& storeDefault);
 
+// Output names already given to earlier rows. The set views names kept elsewhere (a row's
+// record, a batch's list of outputs), which the caller keeps unchanged while the set is used: a
+// long list looks its names up without a second copy of each.
+using TTakenNames = std::unordered_set<std::string_view>;
+
 // The output path for `source` with `extension` (including its dot) in the "OutPutDir" folder of
 // the settings file. The folder is created with its missing parents; when that fails the user is
 // warned (platform::Prompt, OutputFolderWarning), the default output folder is created and stored
@@ -39,8 +46,7 @@ std::string UsableFolder(const std::string& folder,
 // characters until the suffix and extension fit.
 // A name whose part file exists counts as taken as well.
 std::string MakeOutputFileName(const std::string& settingsFile, const std::string& source,
-                               const std::string& extension,
-                               const std::set<std::string>& taken = {});
+                               const std::string& extension, const TTakenNames& taken = {});
 
 // The name an output is written under until it is complete: output + ".part".
 std::string PartFileName(const std::string& output);
@@ -50,8 +56,7 @@ std::string PartFileName(const std::string& output);
 // for the next free one. Throws std::runtime_error naming the part file and the system's reason
 // when it cannot be created for another reason.
 std::string ClaimOutputFileName(const std::string& settingsFile, const std::string& source,
-                                const std::string& extension,
-                                const std::set<std::string>& taken = {});
+                                const std::string& extension, const TTakenNames& taken = {});
 
 // Gives the complete part file of `output` its final name, never replacing a file: when a file of
 // that name appeared meanwhile, the next free name of the same source (in the same folder) is

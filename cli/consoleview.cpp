@@ -5,6 +5,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cmath>
@@ -100,10 +101,10 @@ void TConsoleView::ShowProgressWindow() {
   // promises (the trimmed length, else the source's).
   batchStarted_ = ConvertingSeconds();
   rows_.clear();
-  order_.clear();
+  nextToStart_ = 0;
   if (!controller_) return;
+  rows_.reserve(controller_->TaskMap().size());
   for (const int row : controller_->TaskMap()) {
-    order_.push_back(row);
     const batch::TlvFilesRecord& record = *list_.Row(row).Record;
     TRowState state;
     state.length = record.TrimDuration > 0
@@ -111,14 +112,29 @@ void TConsoleView::ShowProgressWindow() {
                        : std::max<int64_t>(int64_t{record.DurationSec} * 1'000'000 -
                                                std::max<int64_t>(record.TrimStart, 0),
                                            0);
-    rows_[row] = state;
+    rows_.push_back(state);
   }
   for (int i = 0; i < jobs_; ++i) StartNextRow(batchStarted_);
 }
 
+int TConsoleView::TaskOf(int row) const {
+  if (!controller_) return -1;
+  // The batch's tasks follow the list's order.
+  const std::vector<int>& taskRows = controller_->TaskMap();
+  const auto found = std::lower_bound(taskRows.begin(), taskRows.end(), row);
+  return found != taskRows.end() && *found == row ? static_cast<int>(found - taskRows.begin())
+                                                  : -1;
+}
+
+TConsoleView::TRowState* TConsoleView::StateOf(int row) {
+  const int task = TaskOf(row);
+  return task >= 0 && task < static_cast<int>(rows_.size()) ? &rows_[task] : nullptr;
+}
+
 void TConsoleView::StartNextRow(double now) {
-  for (const int row : order_) {
-    TRowState& state = rows_[row];
+  // Rows begin in task order: every row before the next one to start has begun or ended.
+  for (; nextToStart_ < rows_.size(); ++nextToStart_) {
+    TRowState& state = rows_[nextToStart_];
     if (state.started < 0 && !state.ended) {
       state.started = now;
       return;
@@ -134,7 +150,7 @@ double TConsoleView::RowSecondsLeft(const TRowState& state, double now) const {
 
 double TConsoleView::BatchSecondsLeft(double now) const {
   int64_t done = 0, left = 0;
-  for (const auto& [row, state] : rows_) {
+  for (const TRowState& state : rows_) {
     if (state.length < 0) return -1;  // a file of unknown length: no estimate
     done += state.ended ? state.length : state.current;
     if (!state.ended) left += std::max<int64_t>(state.length - state.current, 0);
@@ -145,9 +161,9 @@ double TConsoleView::BatchSecondsLeft(double now) const {
 }
 
 void TConsoleView::ShowProgress(const batch::TProgressValues& values) {
-  const auto found = rows_.find(values.Row);
-  if (found == rows_.end()) return;
-  TRowState& state = found->second;
+  TRowState* found = StateOf(values.Row);
+  if (!found) return;
+  TRowState& state = *found;
   const double now = ConvertingSeconds();
   if (state.started < 0) state.started = now;  // never: every task begins as one ends
   state.running = true;
@@ -161,7 +177,7 @@ void TConsoleView::ShowProgress(const batch::TProgressValues& values) {
     const double elapsed = now - state.started;
     nlohmann::json event = {
         {"event", "progress"},
-        {"file", list_.Row(values.Row).Caption},
+        {"file", list_.Row(values.Row).Caption()},
         {"task", values.Info.TaskIndex},
         {"percent", values.Percent < 0 ? nlohmann::json(nullptr) : nlohmann::json(values.Percent)},
         {"time", std::round(state.current / 1e3) / 1e3},
@@ -184,7 +200,8 @@ void TConsoleView::DrawBlock() {
   const size_t columns = TerminalColumns() - 1;
   int lines = 0;
   int ended = 0;
-  for (const auto& [row, state] : rows_) {
+  for (size_t task = 0; task < rows_.size(); ++task) {
+    const TRowState& state = rows_[task];
     ended += state.ended ? 1 : 0;
     if (!state.running || state.ended) continue;
     char text[160];
@@ -195,7 +212,7 @@ void TConsoleView::DrawBlock() {
                   state.fps < 0 ? "-" : std::to_string(state.fps).c_str(),
                   elapsed > 0 ? state.current / 1e6 / elapsed : 0.0, SizeText(state.size).c_str(),
                   left < 0 ? "-" : ClockText(left).c_str());
-    std::fprintf(stderr, "%s\n", platform::FirstCharacters(text + Name(list_.Row(row).Caption), columns).c_str());
+    std::fprintf(stderr, "%s\n", platform::FirstCharacters(text + Name(list_.Row(controller_->TaskMap()[task]).Caption()), columns).c_str());
     ++lines;
   }
   const double left = BatchSecondsLeft(now);
@@ -243,28 +260,24 @@ void TConsoleView::FileRefused(const std::string& path, const std::string& reaso
 void TConsoleView::Log(const std::string& text) { PrintAbove(stderr, text); }
 
 void TConsoleView::RowEnded(int row, batch::TRowOutcome outcome, const std::string& message) {
-  const std::string& source = list_.Row(row).Caption;
-  const auto found = rows_.find(row);
-  if (found != rows_.end() && !found->second.ended) {
-    found->second.ended = true;
-    found->second.running = false;
+  const std::string& source = list_.Row(row).Caption();
+  TRowState* found = StateOf(row);
+  if (found && !found->ended) {
+    found->ended = true;
+    found->running = false;
     StartNextRow(ConvertingSeconds());
   }
   switch (outcome) {
     case batch::TRowOutcome::Finished: {
       ++converted_;
       std::string output;
-      if (controller_) {
-        const auto& map = controller_->TaskMap();
-        for (size_t k = 0; k < map.size(); ++k)
-          if (map[k] == row) output = controller_->TaskOutputs()[k];
-      }
+      if (const int task = TaskOf(row); task >= 0) output = controller_->TaskOutputs()[task];
       std::error_code error;
       const auto bytes = std::filesystem::file_size(output, error);
       const int64_t size = error ? -1 : static_cast<int64_t>(bytes);
       const double seconds =
-          found != rows_.end() && found->second.started >= 0
-              ? ConvertingSeconds() - found->second.started
+          found && found->started >= 0
+              ? ConvertingSeconds() - found->started
               : 0.0;
       if (mode_ == TOutputMode::Json)
         Emit(nlohmann::json{{"event", "done"},

@@ -8,7 +8,6 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -75,6 +74,9 @@ class TConsoleView : public batch::IBatchView {
   double BatchSecondsLeft(double now) const;
   void Failure(const std::string& path, const std::string& message);
   void StartNextRow(double now);
+  // The batch's task of a list row (-1: none), and that row's state (nullptr: none).
+  int TaskOf(int row) const;
+  TRowState* StateOf(int row);
   // Live mode: remove the block, print a line above it, draw the block again.
   void ClearBlock();
   void DrawBlock();
@@ -86,8 +88,8 @@ class TConsoleView : public batch::IBatchView {
   const batch::TFileList& list_;
   const batch::TBatchController* controller_ = nullptr;
   bool openFolder_ = false, shutDown_ = false;
-  std::map<int, TRowState> rows_;  // by list row, for the rows of the batch
-  std::vector<int> order_;         // the batch's rows in task order
+  std::vector<TRowState> rows_;  // the rows of the batch, in task order
+  size_t nextToStart_ = 0;       // no row before it is still to begin
   int jobs_ = 1;
   double batchStarted_ = -1;
   int drawnLines_ = 0;

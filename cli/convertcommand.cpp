@@ -400,11 +400,11 @@ int RunConvert(const std::vector<std::string>& args) {
     batch::TlvFilesRecord& record = *list.Row(row).Record;
     batch::TlvFilesRecord edited = o.edits;
     edited.SelIndex = record.SelIndex;
-    edited.SourceFile = record.SourceFile;
-    edited.DestFile = record.DestFile;
+    edited.SourceFile = std::move(record.SourceFile);
+    edited.DestFile = std::move(record.DestFile);
     edited.DurationSec = record.DurationSec;
-    edited.Zoom = record.Zoom;
-    record = edited;
+    edited.Zoom = std::move(record.Zoom);
+    record = std::move(edited);
   }
 
   InstallStopSignals();

@@ -226,7 +226,7 @@ TEST(FileListView, DroppingAFolderAddsTheMediaFilesInsideInNameOrder) {
 
   const std::string expected[] = {(folder / "A song.MP3").string(), (folder / "b clip.mp4").string(),
                                   (folder / "c tone.wav").string(), Fixture("multi.mkv")};
-  for (int row = 0; row < 4; ++row) EXPECT_EQ(rig.list.Row(row).Caption, expected[row]) << row;
+  for (int row = 0; row < 4; ++row) EXPECT_EQ(rig.list.Row(row).Caption(), expected[row]) << row;
   EXPECT_EQ(rig.view.model()->rowCount(), 4);
 
   // Text without files is refused.
@@ -256,7 +256,7 @@ TEST(FileListView, RemovingSelectsTheRowThatTookItsPlaceAndClearingEmptiesTheLis
     Entry(rig.view.PopupMenu(), "Remove")->trigger();
     ASSERT_EQ(rig.list.RowCount(), 2);
     EXPECT_EQ(rig.view.model()->rowCount(), 2);
-    for (int row = 0; row < 2; ++row) EXPECT_EQ(rig.list.Row(row).Caption, Fixture(c.left[row]));
+    for (int row = 0; row < 2; ++row) EXPECT_EQ(rig.list.Row(row).Caption(), Fixture(c.left[row]));
     EXPECT_EQ(rig.list.Selected(), c.selected);
     EXPECT_EQ(rig.ViewSelection(), c.selected);
     EXPECT_EQ(rig.view.currentIndex().row(), c.selected);

@@ -89,12 +89,12 @@ TEST(FileList, RemovingSelectsTheRowThatTookItsPlace) {
   rig.list->Select(2);
   EXPECT_TRUE(rig.list->RemoveSelected());  // the last: the new last row
   EXPECT_EQ(rig.list->Selected(), 1);
-  EXPECT_EQ(rig.list->Row(1).Caption, files[1]);
+  EXPECT_EQ(rig.list->Row(1).Caption(), files[1]);
   ASSERT_TRUE(rig.list->AddFiles({files[2]}) == 1);
   rig.list->Select(0);
   EXPECT_TRUE(rig.list->RemoveSelected());  // the first: the new first row
   EXPECT_EQ(rig.list->Selected(), 0);
-  EXPECT_EQ(rig.list->Row(0).Caption, files[1]);
+  EXPECT_EQ(rig.list->Row(0).Caption(), files[1]);
   rig.list->Select(0);
   EXPECT_TRUE(rig.list->RemoveSelected());
   EXPECT_TRUE(rig.list->RemoveSelected());

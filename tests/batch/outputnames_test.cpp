@@ -60,8 +60,9 @@ TEST(OutputNames, FirstFreeNameInTheOutputFolder) {
     fs::create_directories(out);
     for (const std::string& name : c.existing) testsupport::WriteText(out + "/" + name, "x");
     if (c.danglingLink) fs::create_symlink(dir.File("nowhere"), out + "/clip_(new).mp4");
-    std::set<std::string> taken;
-    for (const std::string& name : c.taken) taken.insert(out + "/" + name);
+    std::set<std::string> takenPaths;  // the set views them
+    for (const std::string& name : c.taken) takenPaths.insert(out + "/" + name);
+    const batch::TTakenNames taken(takenPaths.begin(), takenPaths.end());
     const std::string settings = dir.File(profiles::kSettingsFileName);
     // The stored folder may end with a separator.
     profiles::TSettings(settings).SetOutPutDir(out + "/");
