@@ -360,17 +360,30 @@ void TCustomZUzezaVIV::ResumeTask() {
 }
 
 void TCustomZUzezaVIV::StopTask(bool wait) {
-  std::vector<std::shared_ptr<TFFmpeg>> tasks;
   {
     std::lock_guard lock(lock_);
     if (!working_) return;
     stillToStart_ = 0;
-    // Tasks waiting as their set-ups are made: each that never started gets its notice.
-    for (TTaskEntry& entry : tasks_)
-      if (std::shared_ptr<TFFmpeg> task = MadeTask(entry)) tasks.push_back(std::move(task));
   }
   const bool waitForEach = wait && !InsideOwnHandler();
-  for (const auto& task : tasks) task->Stop(waitForEach);
+  // In list order, one task at a time. A task waiting as its set-up is made to be stopped, so
+  // that it gets its notice; when the stop is waited for, a task whose notice is out is let go
+  // at once: stopping a long list never holds more than one of its waiting tasks made.
+  for (size_t i = 0;; ++i) {
+    std::shared_ptr<TFFmpeg> task;
+    {
+      std::lock_guard lock(lock_);
+      if (i >= tasks_.size()) break;
+      task = MadeTask(tasks_[i]);
+    }
+    if (!task) continue;
+    task->Stop(waitForEach);
+    if (!waitForEach) continue;
+    std::shared_ptr<TFFmpeg> gone;  // freed after the lock is let go
+    std::lock_guard lock(lock_);
+    if (i < tasks_.size() && tasks_[i].task == task && task->Terminated() && task->RunOver())
+      gone = std::move(tasks_[i].task);
+  }
 }
 
 void TCustomZUzezaVIV::FinalNotice() {

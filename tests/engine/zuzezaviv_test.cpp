@@ -726,6 +726,21 @@ TEST_F(Component, StoppingALongListEndsEveryTaskOnce) {
     EXPECT_FALSE(std::filesystem::exists(dir.File("out" + std::to_string(i) + ".mp4"))) << i;
 }
 
+TEST_F(Component, AStopWaitedForLetsEveryEndedTaskGo) {
+  // Stopping a long list with the wait makes its waiting tasks one at a time, for their notices,
+  // and lets each go once its notice is out: none is left made (nor reopens its source for a
+  // probe) after the final notice.
+  constexpr int kTasks = 24;
+  for (int i = 0; i < kTasks; ++i) ASSERT_EQ(AddJob(), i);
+  events.Attach(c);
+  c.StartTask(1);
+  c.StopTask(true);
+  ASSERT_TRUE(events.WaitFinal());
+  EXPECT_EQ(events.Terminates().size(), static_cast<size_t>(kTasks + 1));
+  EXPECT_EQ(c.TaskCount(), kTasks);
+  for (int i = 0; i < kTasks; ++i) EXPECT_EQ(c.InputProbe(i, 0), nullptr) << i;
+}
+
 TEST_F(Component, AWaitingTaskClearedUnrunLeavesNoEmptyOutput) {
   for (int i = 0; i < 8; ++i) AddJob(Fixture("av.mp4"));
   EXPECT_TRUE(std::filesystem::exists(dir.File("out7.mp4")));
