@@ -213,7 +213,6 @@ bool TBatchController::AddRowTask(int row, int code, const std::string& extensio
                                            record.TrimStart, record.TrimDuration));
     taskSources_.push_back(identity);
     record.DestFile = output;
-    fileRow.DestinationFile = std::filesystem::path(output).filename().string();
     taskEffects_.push_back(
         options.CustomHook
             ? std::make_unique<const effects::FrameEffectSettings>(EffectSettings(record))
@@ -267,7 +266,6 @@ std::string TBatchController::FinishOutput(int task, bool stopped) {
   if (name != taskOutputs_[task]) {
     taskOutputs_[task] = name;
     list_.Row(row).Record->DestFile = name;
-    list_.Row(row).DestinationFile = std::filesystem::path(name).filename().string();
   }
   const TOutputCheck check = CheckOutput(name, taskExpected_[task], stopped);
   if (check.Problem.empty()) return "";

@@ -23,12 +23,16 @@ std::string ProfileZoom(const std::string& settingsFile, int code) {
   return profiles::TSettings(settingsFile).ProfileString(code, "parazoom", "lbox");
 }
 
-const std::string& TFileRow::ColumnText(int column) const {
+std::string TFileRow::DestinationFile() const {
+  return std::filesystem::path(Record->DestFile).filename().string();
+}
+
+std::string TFileRow::ColumnText(int column) const {
   switch (column) {
     case 0: return Caption();
     case 1: return Length;
     case 2: return TrimmedLength;
-    case 3: return DestinationFile;
+    case 3: return DestinationFile();
     case kProgressColumn: return Progress;
     default: throw std::out_of_range("no list column " + std::to_string(column));
   }
@@ -91,7 +95,6 @@ int TFileList::AddFiles(const std::vector<std::string>& paths,
 
     TFileRow row;
     row.Length = row.TrimmedLength = std::to_string(seconds);
-    row.DestinationFile = std::filesystem::path(dest).filename().string();
     row.Record = std::make_unique<TlvFilesRecord>();
     row.Record->SelIndex = static_cast<int32_t>(i);
     row.Record->SourceFile = path;

@@ -32,16 +32,18 @@ inline constexpr char kEffectsMenuCaption[] = "&Video Effect && Water Mark";
 
 struct TFileRow {
   bool Checked = true;
-  // Column texts besides the caption: the source's length and trimmed length in whole seconds,
-  // the output's file name, and the conversion progress.
-  std::string Length, TrimmedLength, DestinationFile, Progress;
+  // Column texts besides the caption and the output's name: the source's length and trimmed
+  // length in whole seconds, and the conversion progress.
+  std::string Length, TrimmedLength, Progress;
   std::unique_ptr<TlvFilesRecord> Record;
   // The source as probed when the row was added (nothing when its identity was not known then).
   std::optional<TSourceFacts> Facts;
 
   // The row's caption: the source path, kept once, in the record.
   const std::string& Caption() const { return Record->SourceFile; }
-  const std::string& ColumnText(int column) const;
+  // The "Destination File" column: the file name of the record's output path.
+  std::string DestinationFile() const;
+  std::string ColumnText(int column) const;
 };
 
 // The zoom stored for profile `code` ("parazoom"; "lbox" when missing), which new rows and every

@@ -230,7 +230,7 @@ TEST(MainWindow, StartConvertsBothFilesWhileTheProgressWindowShowsThem) {
   EXPECT_GE(watcher.seen.fileBar.size(), 2u);  // the bar moved
 
   for (int row = 0; row < 2; ++row) {
-    const std::string output = outDir + "/" + rig.window->Files().Row(row).DestinationFile;
+    const std::string output = outDir + "/" + rig.window->Files().Row(row).DestinationFile();
     SCOPED_TRACE(output);
     testsupport::FFprobe probe(output);
     ASSERT_TRUE(probe.Ok()) << probe.Errors();
@@ -271,7 +271,7 @@ TEST(MainWindow, CancelInTheMiddleLeavesAPlayablePartialOutput) {
   EXPECT_FALSE(progress->isVisible());
   ASSERT_TRUE(apptest::WaitFor([&] { return !rig.window->Controller().Running(); }));
 
-  const std::string output = out + "/" + rig.window->Files().Row(0).DestinationFile;
+  const std::string output = out + "/" + rig.window->Files().Row(0).DestinationFile();
   testsupport::FFprobe probe(output, true);
   ASSERT_TRUE(probe.Ok()) << probe.Errors();
   ASSERT_EQ(probe.StreamCount("video"), 1u);

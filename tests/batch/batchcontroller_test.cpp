@@ -358,7 +358,7 @@ TEST(BatchController, OutputsGetTheirNamesOnlyWhenCompleteWhileTheComputerStaysA
   EXPECT_GT(reports, 0);
   EXPECT_EQ(partOnly, reports);
   EXPECT_EQ(rig.Outputs(), (std::vector<std::string>{"av_(new).mp4", "tone_(new).mp4"}));
-  EXPECT_EQ(rig.list->Row(0).DestinationFile, "av_(new).mp4");
+  EXPECT_EQ(rig.list->Row(0).DestinationFile(), "av_(new).mp4");
   EXPECT_TRUE(rig.controller->Failures().empty());
   EXPECT_EQ(rig.inhibitorCalls,
             (std::vector<std::string>{"acquire Converting video files", "release"}));
