@@ -30,7 +30,7 @@ bool TFFmpeg::SetUpInput(const std::string& fileName, const TInputOptions* optio
     for (const TOptionStep& step : InputOptionSteps(copy)) step.Apply(*this);
   }
   if (!OpenInput(fileName)) return false;
-  setUp_.AddCall(setUp_.inputCalls, setUp_.inputOptions, fileName, options != nullptr);
+  setUp_.AddCall(setUp_.inputs, InputCount() - 1, fileName, options != nullptr);
   InputProbe(InputCount() - 1);  // bound now, while the input is fresh
   return true;
 }
@@ -54,7 +54,7 @@ bool TFFmpeg::SetUpOutput(const std::string& fileName, const TOutputOptions* opt
     return false;
   }
   for (const TOptionStep& step : steps.NewStreams) step.Apply(*this);
-  setUp_.AddCall(setUp_.outputCalls, setUp_.outputOptions, fileName, options != nullptr);
+  setUp_.AddCall(setUp_.outputs, slot, fileName, options != nullptr);
   return true;
 }
 
@@ -65,8 +65,8 @@ void TFFmpeg::Park() {
   // when the task runs.
   for (size_t k = 0; k < outputSlots_.size(); ++k) {
     std::string& file = outputSlots_[k]->fileName;
-    if (k < setUp_.outputCalls.size() && file == setUp_.OutputName(k))
-      setUp_.outputCalls[k].fileMade = true;
+    if (k < setUp_.OutputCalls() && file == setUp_.OutputName(k))
+      setUp_.outputs[k].fileMade = true;
     else if (!file.empty())
       setUp_.parkedFiles.push_back(file);
     file.clear();
@@ -81,15 +81,18 @@ void TFFmpeg::Unpark() {
   if (!parked_) return;
   CloseProbes();
   // The calls with their names, the files made for them listed with the others made.
-  std::vector<TSetUp::TCall> inputs, outputs;
-  for (size_t i = 0; i < setUp_.inputCalls.size(); ++i)
-    inputs.push_back({setUp_.InputName(i), setUp_.inputCalls[i].withOptions});
-  for (size_t i = 0; i < setUp_.outputCalls.size(); ++i) {
-    outputs.push_back({setUp_.OutputName(i), setUp_.outputCalls[i].withOptions});
-    if (setUp_.outputCalls[i].fileMade) setUp_.parkedFiles.push_back(outputs.back().fileName);
+  struct TCall {
+    std::string fileName;
+    bool withOptions;
+  };
+  std::vector<TCall> inputs, outputs;
+  for (size_t i = 0; i < setUp_.InputCalls(); ++i)
+    inputs.push_back({setUp_.InputName(i), setUp_.inputs[i].withOptions});
+  for (size_t i = 0; i < setUp_.OutputCalls(); ++i) {
+    outputs.push_back({setUp_.OutputName(i), setUp_.outputs[i].withOptions});
+    if (setUp_.outputs[i].fileMade) setUp_.parkedFiles.push_back(outputs.back().fileName);
   }
-  setUp_.inputCalls.clear();
-  setUp_.outputCalls.clear();
+  setUp_.ClearCalls();
   const int verbose = Verbose();
   ResetState();
   SetVerbose(verbose);
@@ -130,16 +133,15 @@ void TFFmpeg::RestoreSetUp(TSetUp setUp) {
 }
 
 bool TFFmpeg::WantsCustomHook() const {
-  for (const auto& record : setUp_.outputOptions)
-    if (record.shared && record.shared->CustomHook) return true;
+  for (const auto& slot : setUp_.outputs)
+    if (slot.shared && slot.shared->CustomHook) return true;
   return false;
 }
 
 TFFmpeg::TSetUp& TFFmpeg::TSetUp::operator=(TSetUp other) noexcept {
-  std::swap(inputCalls, other.inputCalls);
-  std::swap(outputCalls, other.outputCalls);
-  std::swap(inputOptions, other.inputOptions);
-  std::swap(outputOptions, other.outputOptions);
+  std::swap(inputs, other.inputs);
+  std::swap(outputs, other.outputs);
+  std::swap(callNames, other.callNames);
   std::swap(parkedFiles, other.parkedFiles);
   return *this;
 }
@@ -150,34 +152,49 @@ void TFFmpeg::TSetUp::RemoveEmptyParkedFiles() {
   };
   for (const std::string& file : parkedFiles) removeIfEmpty(file);
   parkedFiles.clear();
-  for (size_t i = 0; i < outputCalls.size(); ++i) {
-    if (!outputCalls[i].fileMade) continue;
+  for (size_t i = 0; i < OutputCalls(); ++i) {
+    if (!outputs[i].fileMade) continue;
     removeIfEmpty(OutputName(i));
-    outputCalls[i].fileMade = false;
+    outputs[i].fileMade = false;
   }
 }
 
-template <typename Stored>
-void TFFmpeg::TSetUp::AddCall(std::vector<TCall>& calls, std::vector<Stored>& records,
-                              const std::string& fileName, bool withOptions) {
-  const size_t index = calls.size();
-  const bool named = withOptions && index < records.size() && records[index].fileName == fileName;
-  calls.push_back({named ? std::string() : fileName, withOptions});
+template <typename SlotList>
+void TFFmpeg::TSetUp::AddCall(SlotList& list, size_t index, const std::string& fileName,
+                              bool withOptions) {
+  if (index >= list.size()) list.resize(index + 1);
+  auto& slot = list[index];
+  slot.called = true;
+  slot.withOptions = withOptions;
+  slot.callName = -1;
+  if (withOptions && slot.fileName == fileName) return;
+  slot.callName = static_cast<int8_t>(callNames.size());
+  callNames.push_back(fileName);
 }
 
-template <typename Stored>
-const std::string& TFFmpeg::TSetUp::Name(const std::vector<TCall>& calls,
-                                         const std::vector<Stored>& records, size_t index) {
-  const TCall& call = calls[index];
-  return call.fileName.empty() && call.withOptions && index < records.size()
-             ? records[index].fileName
-             : call.fileName;
+template <typename SlotList>
+size_t TFFmpeg::TSetUp::Calls(const SlotList& list) {
+  size_t calls = 0;
+  while (calls < list.size() && list[calls].called) ++calls;
+  return calls;
+}
+
+void TFFmpeg::TSetUp::ClearCalls() {
+  const auto clear = [](auto& list) {
+    for (auto& slot : list) {
+      slot.called = slot.withOptions = slot.fileMade = false;
+      slot.callName = -1;
+    }
+  };
+  clear(inputs);
+  clear(outputs);
+  callNames.clear();
 }
 
 media::TAVProbe* TFFmpeg::InputProbe(int index) {
   if (index < 0 || index >= MAX_FILES) return nullptr;
   // While the task waits its input is closed: the probe then reads the file on its own.
-  const bool parkedInput = parked_ && index < static_cast<int>(setUp_.inputCalls.size());
+  const bool parkedInput = parked_ && index < static_cast<int>(setUp_.InputCalls());
   AVFormatContext* input = !parkedInput && index < InputCount() ? Input(index) : nullptr;
   if (!parkedInput && !input) {
     if (index < static_cast<int>(probes_.size()) && probes_[index])
@@ -227,7 +244,7 @@ void CheckSlot(int index) {
     throw std::out_of_range("Slot index " + std::to_string(index) + " out of range");
 }
 
-// Slot index of a record list that holds only the slots used so far; MAX_FILES slots in all.
+// Slot index of a record list that holds only the list used so far; MAX_FILES list in all.
 template <typename Stored>
 Stored& Slot(std::vector<Stored>& records, int index) {
   CheckSlot(index);
@@ -254,21 +271,25 @@ void Store(std::vector<Stored>& records, int index, const Record& record) {
 }  // namespace
 
 TInputOptions TFFmpeg::InputOptions(int index) const {
-  return Read<TInputOptions>(setUp_.inputOptions, index);
+  return Read<TInputOptions>(setUp_.inputs, index);
 }
 
 TOutputOptions TFFmpeg::OutputOptions(int index) const {
-  return Read<TOutputOptions>(setUp_.outputOptions, index);
+  return Read<TOutputOptions>(setUp_.outputs, index);
 }
 
 void TFFmpeg::StoreInputOptions(int index, const TInputOptions& options) {
-  Store(setUp_.inputOptions, index, options);
+  Store(setUp_.inputs, index, options);
 }
 
 void TFFmpeg::StoreOutputOptions(int index, const TOutputOptions& options) {
-  Store(setUp_.outputOptions, index, options);
+  Store(setUp_.outputs, index, options);
 }
 
-void TFFmpeg::ResetOutputOptions(int index) { Slot(setUp_.outputOptions, index) = {}; }
+void TFFmpeg::ResetOutputOptions(int index) {
+  auto& slot = Slot(setUp_.outputs, index);
+  slot.fileName.clear();
+  slot.shared.reset();
+}
 
 }  // namespace engine

@@ -10,6 +10,7 @@
 // Used on the user-interface thread while the task does not run.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -71,42 +72,48 @@ class TFFmpeg : public TCustomFFmpeg {
 
    private:
     friend class TFFmpeg;
-    struct TCall {
-      std::string fileName;      // "" when it is the stored record's file name
-      bool withOptions = false;  // the record is the stored copy of its slot
-      bool fileMade = false;     // an output file made while parked, named fileName
-    };
-    // A stored record: its file name, and the rest shared with every task given an equal one
-    // (the rows of a batch get the same profile options), so that a long list of waiting tasks
-    // holds one copy of it. A slot given no record has no shared part and reads as the defaults.
+    // An input or output slot: the record stored for it, and the set-up call made for it. The
+    // record keeps its file name; the rest is shared with every task given an equal one (the
+    // rows of a batch get the same profile options), so that a long list of waiting tasks holds
+    // one copy of it. A slot given no record has no shared part and reads as the defaults. The
+    // calls fill the slots in order: call i is slot i's.
     template <typename Record>
-    struct TStoredRecord {
-      std::string fileName;
-      std::shared_ptr<const Record> shared;
+    struct TSlot {
+      std::string fileName;                  // the stored record's file name
+      std::shared_ptr<const Record> shared;  // the rest of the record; none: the defaults
+      bool called = false;                   // the slot's set-up call was made
+      bool withOptions = false;              // with the slot's stored record
+      bool fileMade = false;                 // an output file made while parked, the call's name
+      // The call's file name in callNames when it is not the record's (a call without a record,
+      // or one named otherwise): a long list holds each of its file names once.
+      int8_t callName = -1;
     };
-    std::vector<TCall> inputCalls, outputCalls;
     // Only the slots used so far: a waiting task is small.
-    std::vector<TStoredRecord<TInputOptions>> inputOptions;
-    std::vector<TStoredRecord<TOutputOptions>> outputOptions;
+    std::vector<TSlot<TInputOptions>> inputs;
+    std::vector<TSlot<TOutputOptions>> outputs;
+    std::vector<std::string> callNames;
     // The output files a parked task created other than those its calls name (fileMade): still
     // empty when the task goes without running, they are deleted, as a released output that
     // stayed empty is.
     std::vector<std::string> parkedFiles;
 
-    // A call added after its record was stored: the name is kept once, in the record, when
-    // the two are the same (a long list holds each of its file names once).
-    template <typename Stored>
-    static void AddCall(std::vector<TCall>& calls, std::vector<Stored>& records,
-                        const std::string& fileName, bool withOptions);
-    template <typename Stored>
-    static const std::string& Name(const std::vector<TCall>& calls,
-                                   const std::vector<Stored>& records, size_t index);
-    const std::string& InputName(size_t index) const {
-      return Name(inputCalls, inputOptions, index);
+    // Records call `index` into its slot, whose record (if given) is stored already.
+    template <typename SlotList>
+    void AddCall(SlotList& list, size_t index, const std::string& fileName, bool withOptions);
+    // The calls made so far, and call index's file name.
+    template <typename SlotList>
+    static size_t Calls(const SlotList& list);
+    template <typename SlotList>
+    const std::string& Name(const SlotList& list, size_t index) const {
+      const auto& slot = list[index];
+      return slot.callName >= 0 ? callNames[slot.callName] : slot.fileName;
     }
-    const std::string& OutputName(size_t index) const {
-      return Name(outputCalls, outputOptions, index);
-    }
+    size_t InputCalls() const { return Calls(inputs); }
+    size_t OutputCalls() const { return Calls(outputs); }
+    const std::string& InputName(size_t index) const { return Name(inputs, index); }
+    const std::string& OutputName(size_t index) const { return Name(outputs, index); }
+    // Forgets the calls, keeping the stored records.
+    void ClearCalls();
   };
   // A parked task's set-up, handed over: the task is left empty, to be freed. Throws
   // std::logic_error for a task that is not parked.

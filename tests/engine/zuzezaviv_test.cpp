@@ -717,7 +717,9 @@ TEST_F(Component, StoppingALongListEndsEveryTaskOnce) {
   std::set<int> ended;
   for (size_t i = 0; i + 1 < t.size(); ++i) {
     ended.insert(t[i].TaskIndex);
-    if (t[i].TaskIndex > 0) EXPECT_TRUE(Is(t[i], t[i].TaskIndex, false, false));
+    if (t[i].TaskIndex > 0) {
+      EXPECT_TRUE(Is(t[i], t[i].TaskIndex, false, false));
+    }
   }
   EXPECT_EQ(ended.size(), static_cast<size_t>(kTasks));
   EXPECT_EQ(t.back().TaskIndex, -1);
