@@ -83,7 +83,6 @@ bool TBatchController::Start(int maxRunning) {
   taskMap_.clear();
   taskOutputs_.clear();
   taskExpected_.clear();
-  taskSources_.clear();
   taskEffects_.clear();
   failures_.clear();
   endedTasks_ = 0;
@@ -102,7 +101,6 @@ bool TBatchController::Start(int maxRunning) {
   taskMap_.reserve(rows);
   taskOutputs_.reserve(rows);
   taskExpected_.reserve(rows);
-  taskSources_.reserve(rows);
   taskEffects_.reserve(rows);
   // The outputs given so far, viewed in the rows' records.
   TTakenNames taken;
@@ -211,7 +209,6 @@ bool TBatchController::AddRowTask(int row, int code, const std::string& extensio
     taskOutputs_.push_back(output);
     taskExpected_.push_back(ExpectedOutput(facts, !options.DisableVideo, !options.DisableAudio,
                                            record.TrimStart, record.TrimDuration));
-    taskSources_.push_back(identity);
     record.DestFile = output;
     taskEffects_.push_back(
         options.CustomHook
@@ -299,7 +296,6 @@ void TBatchController::Close() {
   taskMap_.clear();
   taskOutputs_.clear();
   taskExpected_.clear();
-  taskSources_.clear();
   taskEffects_.clear();
   previewBitmap_ = media::TBitmap();
 }
@@ -358,7 +354,8 @@ void TBatchController::HandleTerminate(const engine::TTerminateInfo& info) {
   // falls short of the file that was queued even where the source did not tell its length (a
   // stream) and the output check had nothing to hold it against. Such a row fails, and its
   // message gives this cause first.
-  const std::optional<TFileIdentity>& before = taskSources_[info.TaskIndex];
+  // The row's facts are those its task was built from, with the source's identity then.
+  const TFileIdentity* before = fileRow.Facts ? &fileRow.Facts->Identity : nullptr;
   const std::optional<TFileIdentity> now = IdentityOf(fileRow.Caption());
   if ((info.Failed || info.Finished || !problem.empty()) && before && now &&
       now->Device == before->Device && now->Inode == before->Inode && now->Size < before->Size) {

@@ -14,7 +14,6 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -153,8 +152,6 @@ class TBatchController {
   std::vector<int> taskMap_;
   std::vector<std::string> taskOutputs_;
   std::vector<TOutputExpectation> taskExpected_;
-  // Each task's source file as it was when the task was set up (nothing: not known).
-  std::vector<std::optional<TFileIdentity>> taskSources_;
   std::string extension_;  // the outputs' extension, with its dot
   std::vector<TBatchFailure> failures_;
   // The frame effects of each task, fixed when the batch starts; none for a task without a hook
