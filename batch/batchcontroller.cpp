@@ -81,7 +81,6 @@ bool TBatchController::Start(int maxRunning) {
   }
 
   taskMap_.clear();
-  taskOutputs_.clear();
   taskExpected_.clear();
   taskEffects_.clear();
   failures_.clear();
@@ -99,7 +98,6 @@ bool TBatchController::Start(int maxRunning) {
 
   const size_t rows = static_cast<size_t>(list_.CheckedCount());
   taskMap_.reserve(rows);
-  taskOutputs_.reserve(rows);
   taskExpected_.reserve(rows);
   taskEffects_.reserve(rows);
   // The outputs given so far, viewed in the rows' records.
@@ -206,7 +204,6 @@ bool TBatchController::AddRowTask(int row, int code, const std::string& extensio
     }
     claim.part.clear();
     taskMap_.push_back(row);
-    taskOutputs_.push_back(output);
     taskExpected_.push_back(ExpectedOutput(facts, !options.DisableVideo, !options.DisableAudio,
                                            record.TrimStart, record.TrimDuration));
     record.DestFile = output;
@@ -246,24 +243,21 @@ void TBatchController::KeepAwake() {
 }
 
 std::string TBatchController::FinishOutput(int task, bool stopped) {
-  const std::string part = PartFileName(taskOutputs_[task]);
+  TlvFilesRecord& record = *list_.Row(taskMap_[task]).Record;
+  const std::string part = PartFileName(record.DestFile);
   std::error_code error;
   if (std::filesystem::file_size(part, error) == 0 || error) {
     // Never written (a task stopped before it ran): no file to keep.
     std::filesystem::remove(part, error);
     return stopped ? "" : "output check: nothing was written";
   }
-  const int row = taskMap_[task];
   std::string name;
   try {
-    name = CommitOutputFile(taskOutputs_[task], list_.Row(row).Caption(), extension_);
+    name = CommitOutputFile(record.DestFile, record.SourceFile, extension_);
   } catch (const std::exception& failure) {
     return failure.what();
   }
-  if (name != taskOutputs_[task]) {
-    taskOutputs_[task] = name;
-    list_.Row(row).Record->DestFile = name;
-  }
+  record.DestFile = name;
   const TOutputCheck check = CheckOutput(name, taskExpected_[task], stopped);
   if (check.Problem.empty()) return "";
   if (!check.HasStreams) {
@@ -294,7 +288,6 @@ void TBatchController::Close() {
   engine_.OnCustomHookArea = nullptr;
   attached_ = false;
   taskMap_.clear();
-  taskOutputs_.clear();
   taskExpected_.clear();
   taskEffects_.clear();
   previewBitmap_ = media::TBitmap();
@@ -346,7 +339,7 @@ void TBatchController::HandleTerminate(const engine::TTerminateInfo& info) {
     // A failed run's output is unfinished: only its part file is there, and it goes.
     problem = info.ErrorMessage;
     std::error_code ignored;
-    std::filesystem::remove(PartFileName(taskOutputs_[info.TaskIndex]), ignored);
+    std::filesystem::remove(PartFileName(TaskOutput(info.TaskIndex)), ignored);
   } else {
     problem = FinishOutput(info.TaskIndex, !info.Finished);
   }
@@ -361,7 +354,7 @@ void TBatchController::HandleTerminate(const engine::TTerminateInfo& info) {
       now->Device == before->Device && now->Inode == before->Inode && now->Size < before->Size) {
     const std::string cause = "the source shrank from " + std::to_string(before->Size) + " to " +
                               std::to_string(now->Size) + " bytes during the conversion";
-    problem = problem.empty() ? cause + "; the output is kept as " + taskOutputs_[info.TaskIndex]
+    problem = problem.empty() ? cause + "; the output is kept as " + TaskOutput(info.TaskIndex)
                               : cause + "; " + problem;
   }
   if (info.Failed || !problem.empty()) {

@@ -119,8 +119,11 @@ class TBatchController {
 
   // Task k's list row, for the tasks of the current or last batch.
   const std::vector<int>& TaskMap() const { return taskMap_; }
-  // Task k's output file: its final name (the name it got, once it is complete).
-  const std::vector<std::string>& TaskOutputs() const { return taskOutputs_; }
+  // Task k's output file: its final name (the name it got, once it is complete), kept in its
+  // row's record while the list holds that row.
+  const std::string& TaskOutput(int task) const {
+    return list_.Row(taskMap_.at(task)).Record->DestFile;
+  }
   // The rows of the current or last batch that failed or were skipped, in the order they ended.
   const std::vector<TBatchFailure>& Failures() const { return failures_; }
   // The last preview frame the engine delivered (empty before the first).
@@ -150,7 +153,6 @@ class TBatchController {
   bool attached_ = true;
   std::atomic<bool> running_{false};
   std::vector<int> taskMap_;
-  std::vector<std::string> taskOutputs_;
   std::vector<TOutputExpectation> taskExpected_;
   std::string extension_;  // the outputs' extension, with its dot
   std::vector<TBatchFailure> failures_;

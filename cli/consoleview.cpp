@@ -271,7 +271,7 @@ void TConsoleView::RowEnded(int row, batch::TRowOutcome outcome, const std::stri
     case batch::TRowOutcome::Finished: {
       ++converted_;
       std::string output;
-      if (const int task = TaskOf(row); task >= 0) output = controller_->TaskOutputs()[task];
+      if (const int task = TaskOf(row); task >= 0) output = controller_->TaskOutput(task);
       std::error_code error;
       const auto bytes = std::filesystem::file_size(output, error);
       const int64_t size = error ? -1 : static_cast<int64_t>(bytes);

@@ -116,8 +116,8 @@ TEST(BatchController, TrimmedRowsReportTheirTrimmedLength) {
     EXPECT_EQ(last.Info.TotalDuration, 1'000'000);
     EXPECT_EQ(last.Length, "1 Second");
     EXPECT_EQ(last.Percent, 100);
-    ASSERT_EQ(rig.controller->TaskOutputs().size(), 1u);
-    const testsupport::FFprobe probe(rig.controller->TaskOutputs()[0]);
+    ASSERT_EQ(rig.controller->TaskMap().size(), 1u);
+    const testsupport::FFprobe probe(rig.controller->TaskOutput(0));
     ASSERT_TRUE(probe.Ok()) << probe.Errors();
     EXPECT_NEAR(probe.Duration(), 1.0, 0.15);
   }
@@ -349,7 +349,7 @@ TEST(BatchController, OutputsGetTheirNamesOnlyWhenCompleteWhileTheComputerStaysA
     const std::vector<int>& map = rig.controller->TaskMap();
     for (size_t k = 0; k < map.size(); ++k) {
       if (map[k] != values.Row) continue;
-      const std::string output = rig.controller->TaskOutputs()[k];
+      const std::string output = rig.controller->TaskOutput(k);
       ++reports;
       partOnly += fs::exists(output + ".part") && !fs::exists(output);
     }
