@@ -60,7 +60,8 @@ int TFileList::AddFiles(const std::vector<std::string>& paths,
   // The names already shown for earlier rows, so that the column shows what a batch of all
   // rows would write, and the sources listed. Both view the rows' records, which stay where
   // they are while files are added.
-  TTakenNames taken, listed;
+  std::pmr::monotonic_buffer_resource pool;
+  TTakenNames taken(&pool), listed(&pool);
   taken.reserve(rows_.capacity());
   listed.reserve(rows_.capacity());
   for (const TFileRow& row : rows_) {

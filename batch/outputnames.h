@@ -8,6 +8,7 @@
 #pragma once
 
 #include <functional>
+#include <memory_resource>
 #include <set>
 #include <string>
 #include <string_view>
@@ -31,10 +32,12 @@ std::string OutputFolderWarning(const std::string& folder);
 std::string UsableFolder(const std::string& folder,
                          const std::function<void(const std::string&)>& storeDefault);
 
-// Output names already given to earlier rows. The set views names kept elsewhere (a row's
-// record, a batch's list of outputs), which the caller keeps unchanged while the set is used: a
-// long list looks its names up without a second copy of each.
-using TTakenNames = std::unordered_set<std::string_view>;
+// Output names already given to earlier rows. The set views names kept elsewhere (the rows'
+// records), which the caller keeps unchanged while the set is used: a long list looks its names
+// up without a second copy of each. A caller making many names gives the set a pool
+// (std::pmr::monotonic_buffer_resource), so that its entries are not left in pieces among the
+// blocks that outlive it.
+using TTakenNames = std::pmr::unordered_set<std::string_view>;
 
 // The output path for `source` with `extension` (including its dot) in the "OutPutDir" folder of
 // the settings file. The folder is created with its missing parents; when that fails the user is
