@@ -101,7 +101,8 @@ bool TBatchController::Start(int maxRunning) {
   taskExpected_.reserve(rows);
   taskEffects_.reserve(rows);
   // The outputs given so far, viewed in the rows' records.
-  TTakenNames taken;
+  std::pmr::monotonic_buffer_resource pool;
+  TTakenNames taken(&pool);
   taken.reserve(rows);
   for (int row = 0; row < list_.RowCount(); ++row) {
     if (!list_.Row(row).Checked) continue;

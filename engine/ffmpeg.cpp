@@ -244,7 +244,7 @@ void CheckSlot(int index) {
     throw std::out_of_range("Slot index " + std::to_string(index) + " out of range");
 }
 
-// Slot index of a record list that holds only the list used so far; MAX_FILES list in all.
+// Slot index of a record list that holds only the slots used so far; MAX_FILES slots in all.
 template <typename Stored>
 Stored& Slot(std::vector<Stored>& records, int index) {
   CheckSlot(index);
