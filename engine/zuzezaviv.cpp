@@ -162,16 +162,23 @@ namespace {
 // keeps the next one of that size from fitting there, so that a batch grew with its length (by
 // several kilobytes a file, more under load). Every block of 32 KiB or more (a demuxer's read
 // buffer, a small picture's planes) is therefore mapped on its own and given back when freed, and
-// the threshold stays fixed instead of rising after the first such block is freed.
-void KeepLargeBuffersOutOfTheHeap() {
+// the threshold stays fixed instead of rising after the first such block is freed. Small blocks
+// freed go back into the free space around them at once rather than into the allocator's
+// fast lists, where they were kept apart from it until a later large request merged them (a
+// long batch peaked 4 MB higher with them; speed is the same, the per-thread caches in front
+// serve the quick reuse).
+void KeepTheHeapInOnePiece() {
   static std::once_flag once;
-  std::call_once(once, [] { ::mallopt(M_MMAP_THRESHOLD, 32 * 1024); });
+  std::call_once(once, [] {
+    ::mallopt(M_MMAP_THRESHOLD, 32 * 1024);
+    ::mallopt(M_MXFAST, 0);
+  });
 }
 
 }  // namespace
 
 bool TCustomZUzezaVIV::LoadAVLib(const std::string& libraryFolder) {
-  KeepLargeBuffersOutOfTheHeap();
+  KeepTheHeapInOnePiece();
   media::FFLoader().LibraryPath = libraryFolder;
   if (media::FFLoader().Load(media::EngineLibraries)) return true;
   LastErrMsg = media::FFLoader().LastErrMsg();
@@ -290,6 +297,9 @@ void TCustomZUzezaVIV::StartTask(int maxRunning) {
     empty = tasks_.empty();
     ParkWaitingTasks(nullptr);
   }
+  // Setting up a long list freed the blocks of every file it opened among the blocks the list
+  // keeps: the free pages go back before the runs begin, as they do after each run.
+  ::malloc_trim(0);
   if (empty) {  // nothing will end, so nothing would ever announce the end: do it now
     FinalNotice();
     return;

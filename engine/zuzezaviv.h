@@ -98,8 +98,8 @@ class TCustomZUzezaVIV : public media::TFFBaseComponent {
   // "Cannot ClearTasks while working." until every task has ended.
 
   // Loads the engine's media libraries from the folder ("" = the system's search). False with
-  // LastErrMsg on failure. The first call also fixes the process's threshold for mapping large
-  // blocks on their own (see zuzezaviv.cpp), so that long batches do not fragment the heap.
+  // LastErrMsg on failure. The first call also sets how the process's allocator keeps freed
+  // blocks (see zuzezaviv.cpp), so that long batches do not leave the heap in pieces.
   bool LoadAVLib(const std::string& libraryFolder);
   bool AVLibLoaded() const;
   // A new task with one input (options may be null). Returns its index, or -1 with LastErrMsg.
