@@ -122,9 +122,10 @@ class TCustomZUzezaVIV : public media::TFFBaseComponent {
   // Ends the run: running tasks are asked to stop, tasks not yet started end at once; each gets
   // its termination notice, then the final notice follows. With wait, returns once every task's
   // run has ended and its notice has been handed over; on the user-interface thread the wait
-  // keeps serving the hand-off. Called from inside one of this component's event handlers it does
-  // not wait (the task that raised the event cannot end before the handler returns). Does nothing
-  // before StartTask.
+  // keeps serving the hand-off, and each task is let go (its place kept) once its notice is out,
+  // so that stopping a long list holds one waiting task made at a time. Called from inside one of
+  // this component's event handlers it does not wait (the task that raised the event cannot end
+  // before the handler returns). Does nothing before StartTask.
   void StopTask(bool wait);
   int TaskCount() const;
   // The probe bound to input inputIndex of task taskIndex; nullptr when there is no such task or
