@@ -156,6 +156,10 @@ int TCustomZUzezaVIV::TaskCount() const {
 
 namespace {
 
+// Ended, its notice delivered and its run's thread done with it: nothing asks for the task
+// again, and it can be let go.
+bool Over(const TFFmpeg& task) { return task.Terminated() && task.RunOver(); }
+
 // Probing a file and running a task allocate buffers of every size and free them again, file
 // after file, among small blocks that live as long as the task list (records, names, the list's
 // rows). Buffers taken from the heap leave it in pieces: a small block placed in the gap one left
@@ -330,8 +334,7 @@ void TCustomZUzezaVIV::ParkWaitingTasks(const TFFmpeg* keep) {
 void TCustomZUzezaVIV::LetEndedTasksGo(std::vector<std::shared_ptr<TFFmpeg>>& gone) {
   for (size_t i = firstMade_; i < static_cast<size_t>(nextIndex_) && i < tasks_.size(); ++i) {
     TTaskEntry& entry = tasks_[i];
-    // Ended, its notice delivered and its run's thread done with it: nothing asks for it again.
-    if (entry.task && entry.task->Terminated() && entry.task->RunOver())
+    if (entry.task && Over(*entry.task))
       gone.push_back(std::move(entry.task));
     if (i == firstMade_ && !entry.task) ++firstMade_;
   }
@@ -391,7 +394,7 @@ void TCustomZUzezaVIV::StopTask(bool wait) {
     if (!waitForEach) continue;
     std::shared_ptr<TFFmpeg> gone;  // freed after the lock is let go
     std::lock_guard lock(lock_);
-    if (i < tasks_.size() && tasks_[i].task == task && task->Terminated() && task->RunOver())
+    if (i < tasks_.size() && tasks_[i].task == task && Over(*task))
       gone = std::move(tasks_[i].task);
   }
 }
